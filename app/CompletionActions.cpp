@@ -1,0 +1,35 @@
+// What follows a complete download: open the folder, or install the package.
+#include <QLabel>
+
+#include "app/GradientProgressBar.h"
+#include "app/OmbreviaMainForm.h"
+#include "platform/Application.h"
+#include "platform/Paths.h"
+#include "platform/Shell.h"
+
+void TMainFormDownloadSetup::runCompletionActions(bool Installa, const QString& targetPath) {
+  if (Installa)
+    installPackage(targetPath);
+  else
+    Shell::Current().Open(FPercorsoDest);
+  if (!Application::Instance()->Terminated()) close();
+}
+
+void TMainFormDownloadSetup::installPackage(const QString& targetPath) {
+  LabelAvanzamento->setText(QStringLiteral("Sto estraendo...") + FDownloadFileName);
+  LabelAvanzamento->repaint();
+  QString setupPath;
+  if (paths::FileExists(targetPath)) {
+    cxProgressBar1->SetPosition(0);
+    setupPath = paths::ChangeFileExt(targetPath, paths::ExecutableExtension());
+  }
+  if (setupPath.isEmpty() || !paths::FileExists(setupPath)) {
+    Shell::Current().Open(targetPath);  // the program registered for the package's type
+    return;
+  }
+  if (Application::Instance()->Terminated()) return;  // the window is already closing
+  cxProgressBar1->SetPosition(0);
+  LabelAvanzamento->setText(QStringLiteral("Sto installando...") + FDownloadFileName);
+  paths::AddOwnerExecutePermission(setupPath);
+  Shell::Current().Open(setupPath);
+}

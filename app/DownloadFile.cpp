@@ -1,0 +1,103 @@
+// The ranged download: HEAD for the size, then consecutive 32 KiB ranges, each appended
+// to the package file as it arrives, with the progress bar over the whole package.
+#include <QLabel>
+
+#include "app/GradientProgressBar.h"
+#include "app/OmbreviaMainForm.h"
+#include "app/PackageFile.h"
+#include "platform/Application.h"
+#include "platform/BusyCursor.h"
+#include "platform/Exception.h"
+#include "platform/MessageBox.h"
+#include "platform/Paths.h"
+
+namespace {
+
+constexpr qint64 kRangeSize = 32768;
+constexpr int kPartialContent = 206;
+
+bool terminating() { return Application::Instance()->Terminated(); }
+
+// The last range ends at the length itself: servers read a last position past the end as the end.
+QByteArray rangeHeader(qint64 start, qint64 length) {
+  const qint64 end = start + kRangeSize < length ? start + kRangeSize - 1 : length;
+  return "bytes=" + QByteArray::number(start) + '-' + QByteArray::number(end);
+}
+
+}  // namespace
+
+void TMainFormDownloadSetup::DownloadFile(QObject*, bool Installa) {
+  if (FDownloading) return;  // a click handled inside a progress event of the running download
+  FDownloading = true;
+  struct DownloadingReset {
+    bool& flag;
+    ~DownloadingReset() { flag = false; }
+  } downloadingReset{FDownloading};
+  const BusyCursor busy;
+
+  const QString targetPath = paths::IncludeTrailingPathDelimiter(FPercorsoDest) + FDownloadFileName;
+  try {
+    FExpectedLength = IdHTTP1->Head(FDownloadUrl);
+  } catch (const std::exception&) {
+    if (terminating()) return;  // the user closed the window: not an error
+    ShowMessage(QStringLiteral("File ") + FDownloadFileName + QStringLiteral(" non trovato!!!"));
+    return;
+  }
+  if (!receiveRanges(targetPath, FExpectedLength) || terminating()) return;
+  runCompletionActions(Installa, targetPath);
+}
+
+bool TMainFormDownloadSetup::receiveRanges(const QString& targetPath, qint64 expectedLength) {
+  PackageFile package(targetPath);
+  QByteArray range;  // only the range in flight is held in memory
+  while (package.Size() < expectedLength) {
+    const qint64 start = package.Size();
+    const QByteArray header = rangeHeader(start, expectedLength);
+    FBytesBeforeRange = start;
+    try {
+      IdHTTP1->Get(FDownloadUrl, header, range);
+    } catch (const std::exception&) {
+      if (terminating()) return false;  // dropped for a stop by the user
+      throw;
+    }
+    if (terminating()) return false;  // what this GET added is not written
+    if (IdHTTP1->ResponseCode() == kPartialContent)
+      package.Append(range);
+    else
+      package.Replace(range);  // the server ignored Range and sent the whole package
+    if (package.Size() <= start)
+      throw Exception(QStringLiteral("The server sent no new data for %1 of %2.")
+                          .arg(QString::fromLatin1(header), FDownloadFileName));
+  }
+  return true;
+}
+
+double TMainFormDownloadSetup::progressPosition(qint64 receivedInRange) const {
+  if (FExpectedLength > 0) return static_cast<double>((FBytesBeforeRange + receivedInRange) * 100) / FExpectedLength;
+  if (WorkCountMax > 0) return static_cast<double>(receivedInRange * 100) / WorkCountMax;
+  return 0;
+}
+
+void TMainFormDownloadSetup::pumpAndStopWhenTerminating() {
+  Application::Instance()->ProcessMessages();
+  if (terminating()) IdHTTP1->Disconnect();
+}
+
+void TMainFormDownloadSetup::IdHTTP1WorkBegin(QObject*, WorkMode, qint64 AWorkCountMax) {
+  if (IdHTTP1->ResponseCode() != kPartialContent) FBytesBeforeRange = 0;  // a whole body starts over
+  WorkCountMax = AWorkCountMax;
+  cxProgressBar1->SetMax(100);
+  cxProgressBar1->SetPosition(progressPosition(0));
+  Application::Instance()->ProcessMessages();
+  LabelAvanzamento->setText(QStringLiteral("Download... ") + FDownloadFileName);
+}
+
+void TMainFormDownloadSetup::IdHTTP1Work(QObject*, WorkMode, qint64 AWorkCount) {
+  cxProgressBar1->SetPosition(progressPosition(AWorkCount));
+  pumpAndStopWhenTerminating();
+}
+
+void TMainFormDownloadSetup::IdHTTP1WorkEnd(QObject*, WorkMode) {
+  cxProgressBar1->SetPosition(FExpectedLength > 0 ? progressPosition(WorkCountMax) : 100);
+  Application::Instance()->ProcessMessages();
+}

@@ -1,0 +1,96 @@
+// The download tool's one window: asks the download service which package is current,
+// fetches it in 32 KiB ranges with a progress bar, then saves or installs it.
+#pragma once
+
+#include <QEvent>
+#include <QWidget>
+#include <memory>
+
+#include "platform/FolderPicker.h"
+#include "platform/HttpClient.h"
+
+class GradientProgressBar;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// Posted by FormShow so that the window paints before the service query blocks the thread.
+inline constexpr QEvent::Type WM_START_DOWNLOAD = static_cast<QEvent::Type>(QEvent::User + 300);
+
+class TMainFormDownloadSetup : public QWidget {
+  Q_OBJECT
+
+ public:
+  // `serviceUrl` is the full URL of the download service's query script.
+  explicit TMainFormDownloadSetup(const QString& serviceUrl,
+                                  std::unique_ptr<FolderPicker> picker = std::make_unique<SystemFolderPicker>(),
+                                  QWidget* parent = nullptr);
+  ~TMainFormDownloadSetup() override;
+
+  // Components, by the names the rest of the program and its tests use.
+  GradientProgressBar* cxProgressBar1 = nullptr;
+  std::unique_ptr<HttpClient> IdHTTP1;
+  QLabel* LabelAvanzamento = nullptr;
+  QLabel* cxImage1 = nullptr;
+  QPushButton* ButtonSalva = nullptr;
+  QPushButton* ButtonSalvaEInstalla = nullptr;
+  QLineEdit* EditDestFolder = nullptr;
+  QPushButton* ButtonSelectFolder = nullptr;
+  QLabel* LabelSalvaIn = nullptr;
+  QPushButton* ButtonChiudi = nullptr;
+  std::unique_ptr<FolderPicker> FileOpenDialog1;
+
+  qint64 WorkCountMax = 0;  // size announced at the start of the current transfer
+
+  QString PercorsoDest() const { return FPercorsoDest; }
+  // Always stored with a trailing separator.
+  void SetPercorsoDest(const QString& folder);
+
+  QString DownloadFileName() const { return FDownloadFileName; }
+  QString DownloadUrl() const { return FDownloadUrl; }
+  QString DownloadPercorsoNomeFile() const { return FDownloadPercorsoNomeFile; }
+  QString TipoChiave() const { return FTipoChiave; }
+  QString OSPlatform() const { return FOSPlatform; }
+
+  // Handlers, public so that the reply (and tests) can press the buttons.
+  void FormCreate();
+  void WMStartDownload();
+  void GetUrlDownload(QObject* Sender);
+  void ButtonSalvaClick(QObject* Sender);
+  void ButtonSalvaEInstallaClick(QObject* Sender);
+  void ButtonSelectFolderClick(QObject* Sender);
+  void ButtonChiudiClick(QObject* Sender);
+  void DownloadFile(QObject* Sender, bool Installa);
+
+  void IdHTTP1WorkBegin(QObject* ASender, WorkMode AWorkMode, qint64 AWorkCountMax);
+  void IdHTTP1Work(QObject* ASender, WorkMode AWorkMode, qint64 AWorkCount);
+  void IdHTTP1WorkEnd(QObject* ASender, WorkMode AWorkMode);
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  bool event(QEvent* event) override;
+
+ private:
+  void createControls();
+  void wireHttpClient();
+  void runCompletionActions(bool Installa, const QString& targetPath);
+  void installPackage(const QString& targetPath);
+  bool receiveRanges(const QString& targetPath, qint64 expectedLength);
+  double progressPosition(qint64 receivedInRange) const;
+  void pumpAndStopWhenTerminating();
+  void closeAtEnd();
+
+  QString FServiceUrl;
+  QString FDownloadFileName;
+  QString FTipoChiave;
+  QString FOSPlatform;
+  QString FDownloadUrl;
+  QString FDownloadPercorsoNomeFile;
+  QString FPercorsoDest;
+  bool FDownloading = false;      // guards against a download nested in a progress event
+  qint64 FExpectedLength = -1;    // Content-Length of the HEAD reply
+  qint64 FBytesBeforeRange = 0;   // package bytes written before the range in flight
+};
+
+// The global main window, as the rest of the program knows it.
+extern TMainFormDownloadSetup* MainFormDownloadSetup;

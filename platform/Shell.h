@@ -1,0 +1,23 @@
+// The desktop shell's "open": a folder or document goes to the user's file browser or
+// the program registered for it; an executable file is started. Tests install a recorder.
+#pragma once
+
+#include <QString>
+
+class Shell {
+ public:
+  virtual ~Shell() = default;
+
+  // Hands `path` to the shell; whatever happens is not reported.
+  virtual void Open(const QString& path) = 0;
+
+  static Shell& Current();
+  // Installs `shell` (not owned; nullptr restores the desktop's shell).
+  static void SetCurrent(Shell* shell);
+};
+
+// Opens through xdg-open; starts executables detached so that they outlive the program.
+class DesktopShell final : public Shell {
+ public:
+  void Open(const QString& path) override;
+};

@@ -1,0 +1,105 @@
+#include "tools/DemoDownloadService.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+HttpReply plainReply(int status, const std::string& reason) {
+  HttpReply reply;
+  reply.Status = status;
+  reply.Reason = reason;
+  reply.Body = reason;
+  return reply;
+}
+
+// A package file read on demand; the descriptor closes with the last reply that uses it.
+BodySource fileSlice(const std::shared_ptr<int>& descriptor, std::uint64_t first, std::uint64_t length) {
+  BodySource source;
+  source.Length = length;
+  source.Read = [descriptor, first](std::uint64_t offset, char* out, std::size_t max) -> std::size_t {
+    const ssize_t got = ::pread(*descriptor, out, max, static_cast<off_t>(first + offset));
+    return got > 0 ? static_cast<std::size_t>(got) : 0;
+  };
+  return source;
+}
+
+}  // namespace
+
+bool ParseByteRange(const std::string& header, std::uint64_t length, std::uint64_t& first, std::uint64_t& last) {
+  const std::string unit = "bytes=";
+  if (header.compare(0, unit.size(), unit) != 0) return false;
+  const std::string spec = header.substr(unit.size());
+  const auto dash = spec.find('-');
+  if (dash == std::string::npos || dash == 0 || spec.find(',') != std::string::npos) return false;
+  char* end = nullptr;
+  first = std::strtoull(spec.c_str(), &end, 10);
+  if (end != spec.c_str() + dash || first >= length) return false;
+  const std::string lastText = spec.substr(dash + 1);
+  if (lastText.empty()) {
+    last = length - 1;
+    return true;
+  }
+  last = std::strtoull(lastText.c_str(), &end, 10);
+  if (*end != '\0' || last < first) return false;
+  last = std::min(last, length - 1);
+  return true;
+}
+
+DemoDownloadService::DemoDownloadService(std::string packageFolder, std::string packageName, std::string operation,
+                                         std::uint16_t port)
+    : FPackageFolder(std::move(packageFolder)), FPackageName(std::move(packageName)), FOperation(std::move(operation)) {
+  FServer = std::make_unique<LoopbackHttpServer>([this](const HttpRequest& request) { return answer(request); }, port);
+}
+
+HttpReply DemoDownloadService::answer(const HttpRequest& request) const {
+  if (request.Method == "POST" && request.Target == "/web_download/GetUrlDownload.php") return queryReply();
+  const std::string prefix = "/packages/";
+  if ((request.Method == "GET" || request.Method == "HEAD") && request.Target.rfind(prefix, 0) == 0) {
+    const std::string name = request.Target.substr(prefix.size());
+    if (name.find('/') == std::string::npos && name.find("..") == std::string::npos && !name.empty())
+      return packageReply(request, name);
+  }
+  return plainReply(404, "Not Found");
+}
+
+HttpReply DemoDownloadService::queryReply() const {
+  nlohmann::json reply = {{"DownloadUrl", PackageUrl()}, {"DownloadFileName", FPackageName}};
+  if (!FOperation.empty()) reply["TipoOperazione"] = FOperation;
+  HttpReply answer;
+  answer.Headers = {{"Content-Type", "application/json; charset=utf-8"}};
+  answer.Body = reply.dump();
+  return answer;
+}
+
+HttpReply DemoDownloadService::packageReply(const HttpRequest& request, const std::string& name) const {
+  const std::string path = FPackageFolder + "/" + name;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return plainReply(404, "Not Found");
+  auto descriptor = std::shared_ptr<int>(new int(fd), [](int* owned) { ::close(*owned); delete owned; });
+  struct stat status {};
+  ::fstat(fd, &status);
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+
+  HttpReply reply;
+  reply.Headers = {{"Accept-Ranges", "bytes"}, {"Content-Type", "application/octet-stream"}};
+  const std::string range = request.Header("Range");
+  std::uint64_t first = 0, last = size ? size - 1 : 0;
+  if (!range.empty()) {
+    if (!ParseByteRange(range, size, first, last)) {
+      reply = plainReply(416, "Range Not Satisfiable");
+      reply.Headers = {{"Content-Range", "bytes */" + std::to_string(size)}};
+      return reply;
+    }
+    reply.Status = 206;
+    reply.Reason = "Partial Content";
+    reply.Headers.emplace_back("Content-Range",
+                               "bytes " + std::to_string(first) + '-' + std::to_string(last) + '/' + std::to_string(size));
+  }
+  const std::uint64_t length = size == 0 ? 0 : last - first + 1;
+  reply.Source = fileSlice(descriptor, first, length);
+  return reply;
+}
