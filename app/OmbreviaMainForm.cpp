@@ -6,6 +6,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QWindow>
 
 #include "app/DestinationFolder.h"
 #include "app/GradientProgressBar.h"
@@ -133,8 +134,21 @@ bool TMainFormDownloadSetup::event(QEvent* event) {
 }
 
 void TMainFormDownloadSetup::WMStartDownload() {
-  repaint();  // the query blocks the thread: the user sees the window meanwhile
+  // The query blocks the thread, so the window must be on screen first: a message that
+  // arrives before the window system has exposed it waits for the first paint.
+  if (!windowHandle() || !windowHandle()->isExposed()) {
+    FStartPending = true;
+    return;
+  }
+  repaint();
   GetUrlDownload(this);
+}
+
+void TMainFormDownloadSetup::paintEvent(QPaintEvent* event) {
+  QWidget::paintEvent(event);
+  if (!FStartPending) return;
+  FStartPending = false;
+  QCoreApplication::postEvent(this, new QEvent(WM_START_DOWNLOAD));
 }
 
 void TMainFormDownloadSetup::ButtonSalvaClick(QObject* Sender) { DownloadFile(Sender, false); }

@@ -68,6 +68,7 @@ class TMainFormDownloadSetup : public QWidget {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
   bool event(QEvent* event) override;
 
  private:
@@ -87,6 +88,7 @@ class TMainFormDownloadSetup : public QWidget {
   QString FDownloadUrl;
   QString FDownloadPercorsoNomeFile;
   QString FPercorsoDest;
+  bool FStartPending = false;     // the start message came before the window was on screen
   bool FDownloading = false;      // guards against a download nested in a progress event
   qint64 FExpectedLength = -1;    // Content-Length of the HEAD reply
   qint64 FBytesBeforeRange = 0;   // package bytes written before the range in flight

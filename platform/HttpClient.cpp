@@ -25,11 +25,7 @@ void initialiseCurlOnce() {
 struct SlistDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
-struct MimeDeleter {
-  void operator()(curl_mime* mime) const { curl_mime_free(mime); }
-};
 using Slist = std::unique_ptr<curl_slist, SlistDeleter>;
-using Mime = std::unique_ptr<curl_mime, MimeDeleter>;
 
 QString hostOf(const QString& url) {
   const QUrl parsed(url);
@@ -49,7 +45,6 @@ struct HttpClient::Handles {
   CURL* easy = curl_easy_init();
   CURLM* multi = curl_multi_init();
   std::map<QByteArray, QByteArray> headers;
-  Mime mime;
   char error[CURL_ERROR_SIZE] = {};
 
   ~Handles() {
@@ -97,15 +92,8 @@ void HttpClient::Get(const QString& url, const QByteArray& range, QByteArray& bo
 }
 
 QByteArray HttpClient::Post(const QString& url, const HttpForm& form) {
-  FHandles->mime.reset(curl_mime_init(FHandles->easy));
-  for (const HttpFormField& field : form.Fields()) {
-    curl_mimepart* part = curl_mime_addpart(FHandles->mime.get());
-    const QByteArray value = field.Value.toUtf8();
-    curl_mime_name(part, field.Name.toUtf8().constData());
-    curl_mime_data(part, value.constData(), static_cast<size_t>(value.size()));
-    curl_mime_type(part, field.ContentType.toUtf8().constData());
-    if (!field.TransferEncoding.isEmpty()) curl_mime_encoder(part, field.TransferEncoding.toUtf8().constData());
-  }
+  FPostBody = form.Body();
+  FPostContentType = form.ContentType();
   QByteArray body;
   perform(Method::Post, url, &body);
   return body;
@@ -120,6 +108,8 @@ void HttpClient::perform(Method method, const QString& url, QByteArray* body) {
       client->FBusy = false;
       client->FBody = nullptr;
       client->FRangeHeader.clear();
+      client->FPostBody.clear();
+      client->FPostContentType.clear();
     }
   } busyReset{this};
 
@@ -144,19 +134,21 @@ void HttpClient::perform(Method method, const QString& url, QByteArray* body) {
       curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
       break;
     case Method::Post:
-      curl_easy_setopt(easy, CURLOPT_MIMEPOST, FHandles->mime.get());
+      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(FPostBody.size()));
+      curl_easy_setopt(easy, CURLOPT_POSTFIELDS, FPostBody.constData());
       curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
       break;
   }
   Slist headers;
   for (const auto& [name, value] : FHandles->headers)
     headers.reset(curl_slist_append(headers.release(), (name + ": " + value).constData()));
+  if (method == Method::Post)
+    headers.reset(curl_slist_append(headers.release(), ("Content-Type: " + FPostContentType).constData()));
   if (!FRangeHeader.isEmpty()) headers.reset(curl_slist_append(headers.release(), ("Range: " + FRangeHeader).constData()));
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
 
   runTransfer(url, method != Method::Head);
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
-  FHandles->mime.reset();
 
   if (FResponseCode >= 300)
     throw Exception(QString::fromLatin1(FStatusLine.trimmed()));

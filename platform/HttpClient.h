@@ -73,6 +73,8 @@ class HttpClient {
   qint64 FMaxBodySize = std::numeric_limits<qint64>::max();
   QByteArray* FBody = nullptr;  // where the current reply body goes
   QByteArray FRangeHeader;      // the current request's Range value
+  QByteArray FPostBody;         // the current POST's body and its content type
+  QByteArray FPostContentType;
   QByteArray FStatusLine;
   int FResponseCode = 0;
   qint64 FContentLength = -1;

@@ -1,6 +1,10 @@
-// A multipart form for HttpClient::Post: text fields in the order they were added.
+// A multipart/form-data body (RFC 7578) of text fields in the order they were added, each
+// part with its Content-Disposition, Content-Type and Content-Transfer-Encoding headers.
+// The body is built here, not by the transport, so that its size is known before sending:
+// HTTP/1.0 has no chunked uploads.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <vector>
 
@@ -8,11 +12,13 @@ struct HttpFormField {
   QString Name;
   QString Value;
   QString ContentType;       // the part's Content-Type header
-  QString TransferEncoding;  // the part's Content-Transfer-Encoding; the value is encoded by it
+  QString TransferEncoding;  // "quoted-printable" (the value is encoded so) or empty (sent as is)
 };
 
 class HttpForm {
  public:
+  HttpForm();
+
   void AddFormField(const QString& name, const QString& value,
                     const QString& contentType = QStringLiteral("text/plain"),
                     const QString& transferEncoding = QStringLiteral("quoted-printable")) {
@@ -20,6 +26,16 @@ class HttpForm {
   }
   const std::vector<HttpFormField>& Fields() const { return FFields; }
 
+  QByteArray Boundary() const { return FBoundary; }
+  // "multipart/form-data; boundary=..."
+  QByteArray ContentType() const;
+  // The whole body: every part, then the closing boundary.
+  QByteArray Body() const;
+
  private:
   std::vector<HttpFormField> FFields;
+  QByteArray FBoundary;
 };
+
+// Quoted-printable (RFC 2045) of `bytes`, with soft line breaks after 76 characters.
+QByteArray QuotedPrintable(const QByteArray& bytes);
