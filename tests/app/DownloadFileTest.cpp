@@ -1,1 +1,303 @@
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QFileInfo>
+#include <QTimer>
+#include <mutex>
 
+#include "app/GradientProgressBar.h"
+#include "tests/app/MainFormFixture.h"
+#include "tools/DemoDownloadService.h"
+
+namespace {
+
+const char* const kQueryReply = R"({"DownloadUrl":"{base}/packages/pkg.bin","DownloadFileName":"pkg.bin"})";
+
+// A package server with scripted faults. It notes, when each GET arrives, how many bytes
+// the target file held at that moment.
+struct PackageServer {
+  QByteArray Content;
+  QString TargetPath;
+  int HeadStatus = 200;
+  bool HeadWithoutLength = false;
+  int IgnoreRangeFrom = 0;  // from this GET on (1-based) the whole package is sent with 200
+  std::function<void(int get, HttpReply& reply)> Tweak;
+
+  std::mutex Mutex;
+  int Gets = 0;
+  std::vector<qint64> FileSizeAtGet;  // -1: no file yet
+
+  void Reset() {
+    std::lock_guard lock(Mutex);
+    HeadStatus = 200;
+    HeadWithoutLength = false;
+    IgnoreRangeFrom = 0;
+    Tweak = nullptr;
+    Gets = 0;
+    FileSizeAtGet.clear();
+  }
+
+  HttpReply Answer(const HttpRequest& request) {
+    HttpReply reply;
+    reply.Headers = {{"Set-Cookie", "pkgsession=42; Path=/"}};
+    if (request.Method == "HEAD") {
+      reply.Status = HeadStatus;
+      reply.Reason = HeadStatus == 200 ? "OK" : "Not Found";
+      reply.Body = std::string(static_cast<std::size_t>(Content.size()), '\0');
+      reply.OmitContentLength = HeadWithoutLength;
+      if (HeadWithoutLength) reply.Close = true;
+      return reply;
+    }
+    int get;
+    {
+      std::lock_guard lock(Mutex);
+      get = ++Gets;
+      const QFileInfo target(TargetPath);
+      FileSizeAtGet.push_back(target.exists() ? target.size() : -1);
+    }
+    std::uint64_t first = 0, last = Content.size() - 1;
+    const bool ranged = !(IgnoreRangeFrom && get >= IgnoreRangeFrom) &&
+                        ParseByteRange(request.Header("Range"), Content.size(), first, last);
+    if (ranged) {
+      reply.Status = 206;
+      reply.Reason = "Partial Content";
+    }
+    reply.Body = Content.mid(static_cast<qsizetype>(first), static_cast<qsizetype>(last - first + 1)).toStdString();
+    if (Tweak) Tweak(get, reply);
+    return reply;
+  }
+};
+
+class DownloadFixture : public MainFormFixture {
+ protected:
+  // Starts the service with `package`, makes the window and applies the query's reply.
+  void Prepare(qint64 size) {
+    package.Reset();
+    labelsAtBegin.clear();
+    positions.clear();
+    onBegin = nullptr;
+    onWork = nullptr;
+    package.Content = PatternBytes(size);
+    package.TargetPath = root.Path() + "Quarnell/Download/pkg.bin";
+    QFile::remove(package.TargetPath);
+    StartService(kQueryReply, [this](const HttpRequest& request) { return package.Answer(request); });
+    MakeForm();
+    ShowAndRunStart();
+    ASSERT_EQ(form->DownloadFileName(), "pkg.bin");
+    // Record what the window shows at the start of every range, after its own handler.
+    auto begin = form->IdHTTP1->OnWorkBegin;
+    form->IdHTTP1->OnWorkBegin = [this, begin](WorkMode mode, qint64 max) {
+      begin(mode, max);
+      labelsAtBegin << form->LabelAvanzamento->text();
+      if (onBegin) onBegin(static_cast<int>(labelsAtBegin.size()));
+    };
+    auto work = form->IdHTTP1->OnWork;
+    form->IdHTTP1->OnWork = [this, work](WorkMode mode, qint64 count) {
+      work(mode, count);
+      positions.push_back(form->cxProgressBar1->Position());
+      if (onWork) onWork();
+    };
+  }
+
+  std::vector<std::string> RangesAsked() const {
+    std::vector<std::string> ranges;
+    for (const HttpRequest& request : service->Requests())
+      if (request.Method == "GET") ranges.push_back(request.Header("Range"));
+    return ranges;
+  }
+
+  QByteArray Target() const { return ReadFile(package.TargetPath); }
+
+  PackageServer package;
+  QStringList labelsAtBegin;
+  std::vector<double> positions;
+  std::function<void(int range)> onBegin;
+  std::function<void()> onWork;
+};
+
+}  // namespace
+
+TEST_F(DownloadFixture, FetchesConsecutiveRangesAndAppendsEachToTheFile) {
+  Prepare(100000);
+  form->ButtonSalva->click();
+
+  EXPECT_EQ(RangesAsked(), (std::vector<std::string>{"bytes=0-32767", "bytes=32768-65535", "bytes=65536-98303",
+                                                      "bytes=98304-100000"}));
+  EXPECT_EQ(package.FileSizeAtGet, (std::vector<qint64>{-1, 32768, 65536, 98304}));
+  EXPECT_EQ(Target(), package.Content);
+  EXPECT_EQ(labelsAtBegin, QStringList(4, "Download... pkg.bin"));
+  EXPECT_EQ(boxes.Boxes.size(), 0u);
+
+  // One connection for HEAD and every range (the query has its own), the cookie sent back.
+  const auto requests = service->Requests();
+  for (const HttpRequest& request : requests) {
+    if (request.Target == "/web_download/GetUrlDownload.php") continue;
+    EXPECT_EQ(request.ConnectionId, requests.back().ConnectionId);
+    if (request.Method == "GET") EXPECT_EQ(request.Header("Cookie"), "pkgsession=42");
+  }
+  EXPECT_EQ(service->ConnectionCount(), 2);
+
+  // The bar runs once over the whole package.
+  EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+  EXPECT_DOUBLE_EQ(form->cxProgressBar1->Position(), 100);
+
+  // "Salva": the folder goes to the shell and the window closes.
+  EXPECT_EQ(shell.Opened, QStringList{root.Path() + "Quarnell/Download/"});
+  EXPECT_TRUE(form->isHidden());
+  application->ProcessMessages();
+  EXPECT_TRUE(application->Terminated());
+}
+
+TEST_F(DownloadFixture, LastRangeEndsAtTheLengthItself) {
+  struct Case {
+    qint64 size;
+    std::vector<std::string> ranges;
+  };
+  for (const Case& c : {Case{32768, {"bytes=0-32768"}}, Case{32769, {"bytes=0-32767", "bytes=32768-32769"}},
+                        Case{1, {"bytes=0-1"}}}) {
+    SCOPED_TRACE(c.size);
+    Prepare(c.size);
+    form->ButtonSalva->click();
+    EXPECT_EQ(RangesAsked(), c.ranges);
+    EXPECT_EQ(Target(), package.Content);
+  }
+}
+
+TEST_F(DownloadFixture, FailuresKeepExactlyTheGoodRanges) {
+  struct Case {
+    const char* name;
+    std::function<void(PackageServer&)> script;
+    qint64 bytesKept;       // -1: no file at all
+    QString boxStartsWith;  // the message or error box shown
+  };
+  const Case cases[] = {
+      {"HEAD 404", [](PackageServer& p) { p.HeadStatus = 404; }, -1, "File pkg.bin non trovato!!!"},
+      {"GET 500",
+       [](PackageServer& p) {
+         p.Tweak = [](int get, HttpReply& r) {
+           if (get == 3) r = {500, "Internal Server Error"};
+         };
+       },
+       65536, "HTTP/1.1 500 Internal Server Error"},
+      {"dropped in a range",
+       [](PackageServer& p) {
+         p.Tweak = [](int get, HttpReply& r) {
+           if (get == 2) r.DropAfterBytes = 1000;
+         };
+       },
+       32768, "Request to 127.0.0.1:"},
+      {"short 206",
+       [](PackageServer& p) {
+         p.Tweak = [](int get, HttpReply& r) {
+           if (get != 3) return;
+           r.Headers.emplace_back("Content-Length", std::to_string(r.Body.size()));
+           r.OmitContentLength = true;
+           r.Body.resize(500);
+           r.Close = true;
+         };
+       },
+       65536, "Request to 127.0.0.1:"},
+      {"empty 206 forever",
+       [](PackageServer& p) {
+         p.Tweak = [](int get, HttpReply& r) {
+           if (get == 2) r.Body.clear();
+         };
+       },
+       32768, "The server sent no new data for bytes=32768-65535 of pkg.bin."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    boxes.Boxes.clear();
+    Prepare(100000);
+    c.script(package);
+    form->ButtonSalva->click();
+    ASSERT_EQ(boxes.Boxes.size(), 1u);
+    EXPECT_TRUE(boxes.Boxes[0].Text.startsWith(c.boxStartsWith)) << boxes.Boxes[0].Text.toStdString();
+    if (c.bytesKept < 0)
+      EXPECT_FALSE(QFileInfo::exists(package.TargetPath));
+    else
+      EXPECT_EQ(Target(), package.Content.left(c.bytesKept));
+    EXPECT_TRUE(shell.Opened.isEmpty());  // no completion action after a failure
+    EXPECT_FALSE(form->isHidden());
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  }
+}
+
+TEST_F(DownloadFixture, HeadWithoutLengthSendsNoGetAndLeavesAnExistingFile) {
+  Prepare(100000);
+  package.HeadWithoutLength = true;
+  root.Write("Quarnell/Download/pkg.bin", "left here earlier");
+  form->ButtonSalva->click();
+  EXPECT_TRUE(RangesAsked().empty());
+  EXPECT_EQ(Target(), "left here earlier");
+  EXPECT_EQ(shell.Opened, QStringList{root.Path() + "Quarnell/Download/"});  // completion still runs
+}
+
+TEST_F(DownloadFixture, AServerIgnoringRangeNeverCorruptsThePackage) {
+  for (int from : {1, 2}) {
+    SCOPED_TRACE(from);
+    Prepare(100000);
+    package.IgnoreRangeFrom = from;
+    form->ButtonSalva->click();
+    EXPECT_EQ(Target(), package.Content);
+    EXPECT_EQ(RangesAsked().size(), static_cast<std::size_t>(from));
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.begin() + 1));
+  }
+}
+
+TEST_F(DownloadFixture, UnwritableFolderAndEmptyNameAreReported) {
+  Prepare(1000);
+  form->SetPercorsoDest(root.Path() + "no/such/folder");
+  form->ButtonSalva->click();
+  ASSERT_EQ(boxes.Boxes.size(), 1u);
+  EXPECT_TRUE(boxes.Boxes[0].Text.startsWith("Cannot create file \"" + root.Path() + "no/such/folder/pkg.bin\""))
+      << boxes.Boxes[0].Text.toStdString();
+
+  boxes.Boxes.clear();
+  StartService(R"({"DownloadUrl":"http://127.0.0.1:1/x","DownloadFileName":""})");
+  MakeForm();
+  ShowAndRunStart();
+  form->ButtonSalva->click();
+  EXPECT_EQ(boxes.Texts(), QStringList{"File  non trovato!!!"});
+}
+
+TEST_F(DownloadFixture, ClosingDuringTheThirdRangeKeepsTwoRangesQuietly) {
+  Prepare(10 * 32768);
+  package.Tweak = [](int get, HttpReply& r) {
+    if (get != 3) return;
+    r.StallAfterBytes = 1000;  // then nothing for a long while
+    r.StallMilliseconds = 20000;
+  };
+  bool timerRanDuringSilence = false;
+  onBegin = [&](int range) {
+    if (range != 3) return;
+    // The close comes while the server is silent: only the waiting pump can deliver it.
+    QTimer::singleShot(300, form.get(), [&] {
+      timerRanDuringSilence = true;
+      form->close();
+    });
+  };
+  QElapsedTimer clock;
+  clock.start();
+  form->ButtonSalva->click();
+  EXPECT_LT(clock.elapsed(), 5000);
+  EXPECT_TRUE(timerRanDuringSilence);
+  EXPECT_TRUE(application->Terminated());
+  EXPECT_EQ(Target(), package.Content.left(65536));
+  EXPECT_TRUE(boxes.Boxes.empty());
+  EXPECT_TRUE(shell.Opened.isEmpty());
+  service->Stop();
+}
+
+TEST_F(DownloadFixture, ClicksDuringADownloadStartNoSecondOne) {
+  Prepare(5 * 32768);
+  onWork = [&] {
+    form->ButtonSalva->click();
+    form->ButtonSalvaEInstalla->click();
+  };
+  form->ButtonSalva->click();
+  int heads = 0;
+  for (const HttpRequest& request : service->Requests()) heads += request.Method == "HEAD";
+  EXPECT_EQ(heads, 1);
+  EXPECT_EQ(Target(), package.Content);
+  EXPECT_EQ(shell.Opened.size(), 1);
+}

@@ -23,13 +23,15 @@ class MainFormFixture : public ::testing::Test {
 
   // Makes the window talking to `serviceUrl` (the default: the service started by StartService).
   void MakeForm(const QString& serviceUrl = {}) {
+    form.reset();
+    application = std::make_unique<Application>(QStringLiteral("ombrevia-download"));  // not terminating
     auto fakePicker = std::make_unique<FakeFolderPicker>();
     picker = fakePicker.get();
     const QString url = serviceUrl.isEmpty() && service
                             ? QString::fromStdString(service->BaseUrl() + "/web_download/GetUrlDownload.php")
                             : serviceUrl;
     form = std::make_unique<TMainFormDownloadSetup>(url, std::move(fakePicker));
-    application.SetMainForm(form.get());
+    application->SetMainForm(form.get());
   }
 
   // A service whose query script answers `body`, with "{base}" replaced by the service's
@@ -57,7 +59,7 @@ class MainFormFixture : public ::testing::Test {
     const std::size_t requestsBefore = service ? service->Requests().size() : 0;
     form->show();
     for (int turn = 0; turn < 400; ++turn) {
-      application.ProcessMessages();
+      application->ProcessMessages();
       if ((service && service->Requests().size() > requestsBefore) || !boxes.Boxes.empty()) return;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -69,7 +71,7 @@ class MainFormFixture : public ::testing::Test {
   FakeEnvironment environment;
   RecordingShell shell;
   RecordingMessageBoxes boxes;
-  Application application{QStringLiteral("ombrevia-download")};
+  std::unique_ptr<Application> application;
   std::unique_ptr<LoopbackHttpServer> service;
   FakeFolderPicker* picker = nullptr;
   std::unique_ptr<TMainFormDownloadSetup> form;

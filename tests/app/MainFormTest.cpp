@@ -214,7 +214,7 @@ TEST_F(MainFormFixture, QueryRunsOnceAfterTheWindowHasBeenPainted) {
   form->installEventFilter(&counter);
   EXPECT_EQ(service->Requests().size(), 0u);  // nothing is asked before the window shows
   ShowAndRunStart();
-  for (int i = 0; i < 20; ++i) application.ProcessMessages();
+  for (int i = 0; i < 20; ++i) application->ProcessMessages();
   EXPECT_EQ(service->Requests().size(), 1u);
   EXPECT_GE(paintsBeforeQuery.load(), 1);
 }
@@ -262,6 +262,6 @@ TEST_F(MainFormFixture, ChiudiAndTheCloseBoxEndTheApplicationAlike) {
   form->show();
   form->ButtonChiudi->click();
   EXPECT_TRUE(form->isHidden());
-  application.ProcessMessages();
-  EXPECT_TRUE(application.Terminated());
+  application->ProcessMessages();
+  EXPECT_TRUE(application->Terminated());
 }
