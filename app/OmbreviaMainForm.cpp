@@ -63,7 +63,10 @@ void TMainFormDownloadSetup::createControls() {
   colours.setColor(QPalette::WindowText, Qt::white);
   setPalette(colours);
   setAutoFillBackground(true);
-  QFont tahoma(QStringLiteral("Tahoma"));
+  // Tahoma where the system has it, else a sans face narrow enough for the fixed layout.
+  QFont tahoma;
+  tahoma.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                      QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Sans Serif")});
   tahoma.setPixelSize(13);
   setFont(tahoma);
 
@@ -81,6 +84,7 @@ void TMainFormDownloadSetup::createControls() {
   EditDestFolder->setGeometry(128, 24, 321, 24);
   ButtonSelectFolder = makeButton(this, QStringLiteral("..."), QRect(460, 24, 25, 25));
   LabelSalvaIn = makeLabel(this, QStringLiteral("Salva in"), QRect(128, 8, 45, 16));
+  LabelSalvaIn->adjustSize();  // sized to its text, as the layout's labels are
   ButtonChiudi = makeButton(this, QStringLiteral("Chiudi"), QRect(387, 108, 100, 25));
 
   // Tab order of the layout: bar, logo, Salva, Salva e Installa, folder box, "...", Chiudi.
