@@ -3,6 +3,7 @@
 
 #include "app/GradientProgressBar.h"
 #include "app/OmbreviaMainForm.h"
+#include "fileutils/_QnFileUtils.h"
 #include "platform/Application.h"
 #include "platform/Paths.h"
 #include "platform/Shell.h"
@@ -22,6 +23,10 @@ void TMainFormDownloadSetup::installPackage(const QString& targetPath) {
   if (paths::FileExists(targetPath)) {
     cxProgressBar1->SetPosition(0);
     setupPath = paths::ChangeFileExt(targetPath, paths::ExecutableExtension());
+    const QString packageFolder = paths::ExtractFilePath(targetPath);
+    if (paths::ExtractFileExt(targetPath).compare(QLatin1String(".zip"), Qt::CaseInsensitive) == 0 &&
+        UnzipFile(targetPath, packageFolder, false))
+      setupPath = packageFolder + GetFirstZipFileName(targetPath);
   }
   if (setupPath.isEmpty() || !paths::FileExists(setupPath)) {
     Shell::Current().Open(targetPath);  // the program registered for the package's type

@@ -1,0 +1,4 @@
+// The archive and file utilities module.
+#pragma once
+
+#include "fileutils/QnZipManager.h"

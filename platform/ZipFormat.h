@@ -1,0 +1,75 @@
+// The zip format's records as the archive reader/writer uses them (no 64-bit extensions),
+// little-endian field access, DOS time stamps and entry-name decoding.
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QtGlobal>
+
+namespace zipformat {
+
+constexpr quint32 kLocalHeaderSignature = 0x04034b50;
+constexpr quint32 kCentralHeaderSignature = 0x02014b50;
+constexpr quint32 kEndOfDirectorySignature = 0x06054b50;
+constexpr int kLocalHeaderSize = 30;
+constexpr int kCentralHeaderSize = 46;
+constexpr int kEndOfDirectorySize = 22;
+constexpr int kMaxCommentSize = 65535;
+constexpr quint16 kFlagEncrypted = 0x0001;
+constexpr quint16 kFlagUtf8Name = 0x0800;
+constexpr quint16 kMethodStored = 0;
+constexpr quint16 kMethodDeflated = 8;
+constexpr quint8 kHostDos = 0;
+constexpr quint8 kHostUnix = 3;
+
+inline quint16 read16(const char* at) {
+  const auto* b = reinterpret_cast<const uchar*>(at);
+  return static_cast<quint16>(b[0] | b[1] << 8);
+}
+inline quint32 read32(const char* at) {
+  const auto* b = reinterpret_cast<const uchar*>(at);
+  return b[0] | b[1] << 8 | b[2] << 16 | static_cast<quint32>(b[3]) << 24;
+}
+inline void append16(QByteArray& out, quint16 value) {
+  out.append(static_cast<char>(value & 0xff)).append(static_cast<char>(value >> 8));
+}
+inline void append32(QByteArray& out, quint32 value) {
+  append16(out, static_cast<quint16>(value & 0xffff));
+  append16(out, static_cast<quint16>(value >> 16));
+}
+
+// One central-directory file header.
+struct CentralRecord {
+  quint16 VersionMadeBy = 0;
+  quint16 VersionNeeded = 20;
+  quint16 Flags = 0;
+  quint16 Method = kMethodDeflated;
+  quint16 ModTime = 0;
+  quint16 ModDate = 0;
+  quint32 Crc32 = 0;
+  quint32 CompressedSize = 0;
+  quint32 UncompressedSize = 0;
+  quint16 DiskStart = 0;
+  quint16 InternalAttributes = 0;
+  quint32 ExternalAttributes = 0;
+  quint32 LocalHeaderOffset = 0;
+  QByteArray RawName;
+  QByteArray Extra;
+  QByteArray Comment;
+
+  quint8 Host() const { return static_cast<quint8>(VersionMadeBy >> 8); }
+  // The stored name: UTF-8, or code page 437 for an old entry whose bytes are not UTF-8.
+  QString Name() const;
+  // The whole header as it is written to the central directory.
+  QByteArray Serialized() const;
+};
+
+// Decodes a stored name by the rules of CentralRecord::Name.
+QString DecodeName(const QByteArray& raw, quint16 flags);
+
+// DOS date and time (local time, two-second steps, 1980 to 2107) and back.
+QDateTime FromDosStamp(quint16 date, quint16 time);
+void ToDosStamp(const QDateTime& stamp, quint16& date, quint16& time);
+
+}  // namespace zipformat
