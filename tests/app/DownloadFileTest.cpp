@@ -132,7 +132,9 @@ TEST_F(DownloadFixture, FetchesConsecutiveRangesAndAppendsEachToTheFile) {
   for (const HttpRequest& request : requests) {
     if (request.Target == "/web_download/GetUrlDownload.php") continue;
     EXPECT_EQ(request.ConnectionId, requests.back().ConnectionId);
-    if (request.Method == "GET") EXPECT_EQ(request.Header("Cookie"), "pkgsession=42");
+    if (request.Method == "GET") {
+      EXPECT_EQ(request.Header("Cookie"), "pkgsession=42");
+    }
   }
   EXPECT_EQ(service->ConnectionCount(), 2);
 
@@ -174,7 +176,10 @@ TEST_F(DownloadFixture, FailuresKeepExactlyTheGoodRanges) {
       {"GET 500",
        [](PackageServer& p) {
          p.Tweak = [](int get, HttpReply& r) {
-           if (get == 3) r = {500, "Internal Server Error"};
+           if (get != 3) return;
+           r = HttpReply();
+           r.Status = 500;
+           r.Reason = "Internal Server Error";
          };
        },
        65536, "HTTP/1.1 500 Internal Server Error"},

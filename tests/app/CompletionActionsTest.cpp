@@ -1,0 +1,119 @@
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <thread>
+
+#include "fileutils/_QnFileUtils.h"
+#include "tests/app/MainFormFixture.h"
+#include "tools/DemoDownloadService.h"
+
+namespace {
+
+// Makes a zip of `files` (stored name, content), in that order.
+void makeZip(const TempFolder& temp, const QString& archive, const QList<QPair<QString, QByteArray>>& files) {
+  QDir().mkpath(QFileInfo(archive).absolutePath());
+  ZipFile zip;
+  zip.Open(archive, ZipMode::Write);
+  for (const auto& [name, content] : files) {
+    const QString source = temp.Write("zipsrc/" + name, content);
+    QFile::setPermissions(source, QFile::permissions(source) | QFileDevice::ExeOwner);
+    zip.Add(source, name);
+  }
+  zip.Close();
+}
+
+class CompletionFixture : public MainFormFixture {
+ protected:
+  // Downloads `package` from a demo service over "Salva e Installa".
+  void Install(const QString& packagesFolder, const QString& package) {
+    DemoDownloadService demo(packagesFolder.toStdString(), package.toStdString(), "");
+    MakeForm(QString::fromStdString(demo.BaseUrl() + "/web_download/GetUrlDownload.php"));
+    form->GetUrlDownload(form.get());
+    form->ButtonSalvaEInstalla->click();
+  }
+  QString Folder() const { return root.Path() + "Quarnell/Download/"; }
+};
+
+}  // namespace
+
+TEST_F(CompletionFixture, WhatIsOpenedAfterTheDownload) {
+  TempFolder packages;
+  makeZip(packages, packages.Path() + "Pkg.ZIP", {{"setup", "#!/bin/sh\n"}, {"data/lib.bin", "lib"}});
+  makeZip(packages, packages.Path() + "Empty.zip", {});
+  packages.Write("Broken.zip", "not an archive");
+  packages.Write("setup", "#!/bin/sh\n");
+  packages.Write("Tool.msi", "msi");
+  struct Case {
+    QString package;
+    QString opened;  // relative to the download folder
+    QString lastLabel;
+  };
+  const Case cases[] = {
+      {"Pkg.ZIP", "setup", "Sto installando...Pkg.ZIP"},
+      {"Empty.zip", "Empty.zip", "Sto estraendo...Empty.zip"},
+      {"Broken.zip", "Broken.zip", "Sto estraendo...Broken.zip"},
+      {"Tool.msi", "Tool.msi", "Sto estraendo...Tool.msi"},
+      {"setup", "setup", "Sto installando...setup"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.package.toStdString());
+    shell.Opened.clear();
+    Install(packages.Path(), c.package);
+    EXPECT_TRUE(boxes.Boxes.empty()) << boxes.Texts().join('|').toStdString();
+    EXPECT_EQ(shell.Opened, QStringList{Folder() + c.opened});
+    EXPECT_EQ(form->LabelAvanzamento->text(), c.lastLabel);
+    EXPECT_TRUE(QFileInfo::exists(Folder() + c.package));  // the package stays in place
+    application->ProcessMessages();
+    EXPECT_TRUE(application->Terminated());  // the window was closed
+  }
+  EXPECT_EQ(ReadFile(Folder() + "data/lib.bin"), "lib");  // extracted next to the package
+  EXPECT_TRUE(QFileInfo(Folder() + "setup").isExecutable());
+}
+
+TEST_F(CompletionFixture, ATwinProgramBesideAPackageIsStartedInstead) {
+  TempFolder packages;
+  packages.Write("Tool.msi", "msi");
+  root.Write("Quarnell/Download/Tool", "#!/bin/sh\n");  // the platform's program of that name
+  Install(packages.Path(), "Tool.msi");
+  EXPECT_EQ(shell.Opened, QStringList{Folder() + "Tool"});
+}
+
+TEST_F(CompletionFixture, AnExtractionErrorLeavesTheWindowOpen) {
+  TempFolder packages;
+  makeZip(packages, packages.Path() + "Bad.zip", {{"zz/x", "payload"}});
+  QByteArray bytes = ReadFile(packages.Path() + "Bad.zip");
+  bytes.replace("zz/x", "../x");
+  packages.Write("Bad.zip", bytes);
+  Install(packages.Path(), "Bad.zip");
+  ASSERT_EQ(boxes.Boxes.size(), 1u);
+  EXPECT_TRUE(boxes.Boxes[0].Text.contains("../x"));
+  EXPECT_TRUE(shell.Opened.isEmpty());
+  application->ProcessMessages();
+  EXPECT_FALSE(application->Terminated());  // the window stays open
+}
+
+// The whole road, as a user runs it: the real program, the real shell, a real service.
+TEST(OmbreviaDownload, InstallaRunsTheSetupProgramAndEnds) {
+  TempFolder temp;
+  makeZip(temp, temp.Path() + "packages/Ombrevia.zip",
+          {{"setup", "#!/bin/sh\necho ran > \"$(dirname \"$0\")/setup-trace.txt\"\n"}, {"readme.txt", "hello"}});
+  DemoDownloadService demo(temp.StdPath() + "/packages", "Ombrevia.zip", "installa");
+  const QString root = temp.Path() + "root/";
+  temp.Write("root/Quarnell/Common/qngcommon.ini",
+             QByteArray("[SOFTWARE\\QUARNELL\\COMMON]\r\nDownloadServer=") + demo.BaseUrl().c_str() + "\r\n");
+  QProcess tool;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("QUARNELL_ROOT", root);
+  environment.insert("QT_QPA_PLATFORM", "offscreen");
+  environment.insert("HOME", temp.Path() + "home");
+  tool.setProcessEnvironment(environment);
+  tool.start(OMBREVIA_DOWNLOAD_EXE, {});
+  ASSERT_TRUE(tool.waitForFinished(60000));
+  EXPECT_EQ(tool.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+  const QString trace = root + "Quarnell/Download/setup-trace.txt";
+  for (int i = 0; i < 100 && !QFileInfo::exists(trace); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(ReadFile(trace), "ran\n");
+  EXPECT_EQ(ReadFile(root + "Quarnell/Download/readme.txt"), "hello");
+}
