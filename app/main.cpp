@@ -4,14 +4,22 @@
 #include "app/DownloadServerSetting.h"
 #include "app/ModuleList.h"
 #include "app/OmbreviaMainForm.h"
+#include "fileutils/_QnFileUtils.h"
 #include "platform/Application.h"
+#include "platform/NumberFormat.h"
 #include "platform/StyleManager.h"
+#include "settings/QnSharedFolders.h"
+#include "settings/_QnProductManager.h"
 
 int main(int argc, char* argv[]) {
   QApplication toolkit(argc, argv);
   ModuleList modules;
-  // The library's modules join here, in this order: language module, open-file registry,
-  // product list, settings start-up, number format, script-call manager.
+  // The library's modules in their fixed order; the language module joins first and the
+  // script-call manager last when they are built.
+  modules.Start(OpenFileRegistryStartUp, OpenFileRegistryShutDown);
+  modules.Start([] { ProductList = std::make_unique<TQnQuarnellProductList>(); }, [] { ProductList.reset(); });
+  modules.Start(SettingsStartUp, SettingsShutDown);
+  modules.Start([] { SetDecimalSeparator(QLatin1Char('.')); }, nullptr);
 
   Application application(QStringLiteral("ombrevia-download"));
   application.RunHandler([] { StyleManager::Activate(QStringLiteral("Charcoal Dark Slate")); });

@@ -11,6 +11,11 @@ class Shell {
   // Hands `path` to the shell; whatever happens is not reported.
   virtual void Open(const QString& path) = 0;
 
+  // Copies the folder `source` with everything in it, replacing existing files. Like the
+  // desktop's file operation: into an existing folder `dest` as a sub-folder named after
+  // `source`, otherwise as `dest` itself. True when everything was copied.
+  virtual bool CopyFolder(const QString& source, const QString& dest);
+
   static Shell& Current();
   // Installs `shell` (not owned; nullptr restores the desktop's shell).
   static void SetCurrent(Shell* shell);

@@ -116,4 +116,9 @@ TEST(OmbreviaDownload, InstallaRunsTheSetupProgramAndEnds) {
   for (int i = 0; i < 100 && !QFileInfo::exists(trace); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(ReadFile(trace), "ran\n");
   EXPECT_EQ(ReadFile(root + "Quarnell/Download/readme.txt"), "hello");
+
+  // The settings start-up made the whole layout.
+  const QString program = QFileInfo(OMBREVIA_DOWNLOAD_EXE).absoluteDir().dirName();
+  EXPECT_TRUE(QFileInfo(temp.Path() + "home/Documents/Quarnell/impostazioni/" + program).isDir());
+  EXPECT_TRUE(QFileInfo(root + "Quarnell/Common/Liste").isDir());
 }
