@@ -1,9 +1,23 @@
 #include "platform/HttpForm.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeDatabase>
 #include <QRandomGenerator>
+
+#include "platform/Exception.h"
 
 HttpForm::HttpForm() {
   FBoundary = "--------" + QByteArray::number(QRandomGenerator::global()->generate64(), 16).rightJustified(16, '0');
+}
+
+void HttpForm::AddFormFile(const QString& name, const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly))
+    throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+  HttpFormField field{name, {}, QMimeDatabase().mimeTypeForFile(path).name(), {}, QFileInfo(path).fileName(), {}};
+  field.Content = file.readAll();
+  FFields.push_back(std::move(field));
 }
 
 QByteArray HttpForm::ContentType() const { return "multipart/form-data; boundary=" + FBoundary; }
@@ -12,13 +26,16 @@ QByteArray HttpForm::Body() const {
   QByteArray body;
   for (const HttpFormField& field : FFields) {
     body += "--" + FBoundary + "\r\n";
-    body += "Content-Disposition: form-data; name=\"" + field.Name.toUtf8() + "\"\r\n";
+    body += "Content-Disposition: form-data; name=\"" + field.Name.toUtf8() + '"';
+    if (!field.FileName.isEmpty()) body += "; filename=\"" + field.FileName.toUtf8() + '"';
+    body += "\r\n";
     body += "Content-Type: " + field.ContentType.toUtf8() + "\r\n";
     const bool quoted = field.TransferEncoding.compare(QLatin1String("quoted-printable"), Qt::CaseInsensitive) == 0;
     if (!field.TransferEncoding.isEmpty())
       body += "Content-Transfer-Encoding: " + field.TransferEncoding.toUtf8() + "\r\n";
     body += "\r\n";
-    body += quoted ? QuotedPrintable(field.Value.toUtf8()) : field.Value.toUtf8();
+    const QByteArray value = field.FileName.isEmpty() ? field.Value.toUtf8() : field.Content;
+    body += quoted ? QuotedPrintable(value) : value;
     body += "\r\n";
   }
   body += "--" + FBoundary + "--\r\n";

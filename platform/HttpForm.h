@@ -13,6 +13,8 @@ struct HttpFormField {
   QString Value;
   QString ContentType;       // the part's Content-Type header
   QString TransferEncoding;  // "quoted-printable" (the value is encoded so) or empty (sent as is)
+  QString FileName;          // a file part when not empty: Content holds the file's bytes
+  QByteArray Content;
 };
 
 class HttpForm {
@@ -22,8 +24,11 @@ class HttpForm {
   void AddFormField(const QString& name, const QString& value,
                     const QString& contentType = QStringLiteral("text/plain"),
                     const QString& transferEncoding = QStringLiteral("quoted-printable")) {
-    FFields.push_back({name, value, contentType, transferEncoding});
+    FFields.push_back({name, value, contentType, transferEncoding, {}, {}});
   }
+  // A file part: its bare name, a content type guessed from its name, its bytes.
+  // Raises Exception when the file cannot be read.
+  void AddFormFile(const QString& name, const QString& path);
   const std::vector<HttpFormField>& Fields() const { return FFields; }
 
   QByteArray Boundary() const { return FBoundary; }

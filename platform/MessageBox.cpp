@@ -30,3 +30,20 @@ void ShowMessage(const QString& text) { showBox(MessageKind::Information, text);
 void ShowErrorBox(const QString& text) { showBox(MessageKind::Error, text); }
 
 void SetMessageBoxHandler(MessageBoxHandler handler) { installedHandler() = std::move(handler); }
+
+namespace {
+std::function<bool(const QString&)>& confirmationHandler() {
+  static std::function<bool(const QString&)> handler;
+  return handler;
+}
+}  // namespace
+
+bool AskConfirmation(const QString& text) {
+  if (confirmationHandler()) return confirmationHandler()(text);
+  return QMessageBox::question(QApplication::activeWindow(), QApplication::applicationName(), text,
+                               QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+}
+
+void SetConfirmationHandler(std::function<bool(const QString& text)> handler) {
+  confirmationHandler() = std::move(handler);
+}

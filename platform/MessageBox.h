@@ -13,5 +13,10 @@ void ShowMessage(const QString& text);
 // Shows `text` in a modal error box titled with the application's name.
 void ShowErrorBox(const QString& text);
 
+// Asks `text` in a modal box with OK and Cancel; true for OK.
+bool AskConfirmation(const QString& text);
+
 // Installs a handler for every box; an empty handler restores the real boxes.
 void SetMessageBoxHandler(MessageBoxHandler handler);
+// Installs the answerer of confirmations; an empty one restores the real box.
+void SetConfirmationHandler(std::function<bool(const QString& text)> handler);

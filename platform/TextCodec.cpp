@@ -13,7 +13,9 @@ const char16_t kHigh1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 
                                 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-QString from1252(const QByteArray& bytes) {
+}  // namespace
+
+QString FromWindows1252(const QByteArray& bytes) {
   QString text(bytes.size(), Qt::Uninitialized);
   for (qsizetype i = 0; i < bytes.size(); ++i) {
     const auto b = static_cast<uchar>(bytes[i]);
@@ -21,6 +23,8 @@ QString from1252(const QByteArray& bytes) {
   }
   return text;
 }
+
+namespace {
 
 char to1252(QChar c) {
   const char16_t u = c.unicode();
@@ -43,7 +47,7 @@ DecodedText DecodeText(const QByteArray& bytes) {
     QStringDecoder decoder(QStringDecoder::Utf16BE);
     return {decoder(bytes.mid(2)), TextEncoding::Utf16BigEndian};
   }
-  return {from1252(bytes), TextEncoding::Windows1252};
+  return {FromWindows1252(bytes), TextEncoding::Windows1252};
 }
 
 QByteArray EncodeText(const QString& text, TextEncoding encoding) {
@@ -61,6 +65,10 @@ QByteArray EncodeText(const QString& text, TextEncoding encoding) {
     case TextEncoding::Windows1252:
       break;
   }
+  return ToWindows1252(text);
+}
+
+QByteArray ToWindows1252(const QString& text) {
   QByteArray bytes(text.size(), Qt::Uninitialized);
   for (qsizetype i = 0; i < text.size(); ++i) bytes[i] = to1252(text[i]);
   return bytes;

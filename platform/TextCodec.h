@@ -18,6 +18,10 @@ DecodedText DecodeText(const QByteArray& bytes);
 // Encodes `text` in `encoding`, with the mark for the Unicode encodings.
 QByteArray EncodeText(const QString& text, TextEncoding encoding);
 
+// Windows-1252 without any mark, both ways ("?" for characters it cannot hold).
+QString FromWindows1252(const QByteArray& bytes);
+QByteArray ToWindows1252(const QString& text);
+
 // Reads a whole file; false when it cannot be read.
 bool ReadTextFile(const QString& path, DecodedText& content);
 // Replaces `path` with `text` through a temporary file in the same folder, so that a crash
