@@ -177,6 +177,21 @@ bool drive(Request& request, Done done) {
 
 QString decodedPercent(const QString& text) { return QUrl::fromPercentEncoding(text.toUtf8()); }
 
+// The request target as sent: bytes a URL cannot hold (blanks, controls, non-ASCII and
+// the few unsafe marks) are escaped; everything else, existing escapes included, stays.
+QByteArray escapedTarget(const QByteArray& target) {
+  static const char hex[] = "0123456789ABCDEF";
+  QByteArray escaped;
+  for (const char c : target) {
+    const auto byte = static_cast<uchar>(c);
+    if (byte <= 0x20 || byte >= 0x7F || QByteArray("\"<>\\^`{|}").contains(c))
+      escaped += QByteArray{"%"} + hex[byte >> 4] + hex[byte & 15];
+    else
+      escaped += c;
+  }
+  return escaped;
+}
+
 }  // namespace
 
 quint32 GetLastError() { return lastError; }
@@ -234,7 +249,7 @@ bool HttpSendRequestW(HINTERNET handle, const QString& headers, const QByteArray
   QByteArray host = connection->Host.toUtf8();
   if (host.contains(':')) host = '[' + host + ']';
   const QByteArray url = (secure ? "https://" : "http://") + host + ':' + QByteArray::number(connection->Port) +
-                         QUrl::toPercentEncoding(QString::fromUtf8(request->Object), "/?&=+;:@!$'()*,~%#[]");
+                         escapedTarget(request->Object);
   curl_easy_setopt(easy, CURLOPT_URL, url.constData());
   curl_easy_setopt(easy, CURLOPT_USERAGENT, session->Agent.constData());
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION,

@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <zlib.h>
+
+#include "web/gunzip.h"
+#include "tests/support/TempFolder.h"
+
+namespace {
+
+const QByteArray kSignature("\x1F\x8B\x08\x00\x00\x00\x00\x00", 8);
+
+QByteArray gzipWithTool(const QByteArray& data) {
+  QProcess gzip;
+  gzip.start("gzip", {"-n", "-c"});
+  gzip.write(data);
+  gzip.closeWriteChannel();
+  gzip.waitForFinished(60000);
+  return gzip.readAllStandardOutput();
+}
+
+QByteArray zlibCompressed(const QByteArray& data) {
+  uLongf size = compressBound(data.size());
+  QByteArray out(static_cast<qsizetype>(size), Qt::Uninitialized);
+  compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.constData()), data.size());
+  out.resize(static_cast<qsizetype>(size));
+  return out;
+}
+
+QByteArray decoded(const QByteArray& body, const QString& url = "http://h/x.php", char method = 0) {
+  auto stream = std::make_unique<QBuffer>();
+  stream->setData(body);
+  stream->open(QIODevice::ReadWrite);
+  stream->seek(std::min<qint64>(3, body.size()));  // DecodeContent must rewind
+  DecodeContent(stream, url, method);
+  EXPECT_EQ(stream->pos(), 0);
+  return stream->data();
+}
+
+}  // namespace
+
+TEST(Gunzip, RecognitionAndMethods) {
+  const QByteArray text = QByteArray("Ombrevia reply ").repeated(1000);
+  const QByteArray gz = gzipWithTool(text);
+  ASSERT_TRUE(gz.startsWith(kSignature));
+  EXPECT_EQ(decoded(gz), text);           // 'Z' fails on the gzip header at offset 8, 'G' decodes
+  EXPECT_EQ(decoded(gz, "", 'G'), text);
+  EXPECT_EQ(decoded(gz, "http://h/page.ASP?x", 'Z'), text);  // ".asp" forces 'G'
+  const QByteArray zlibAfterSignature = kSignature + zlibCompressed(text);
+  EXPECT_EQ(decoded(zlibAfterSignature), text);                // 'Z' at offset 8, the default
+
+  QByteArray withTime = gz;
+  withTime[4] = 1;
+  QByteArray withFlag = gz;
+  withFlag[3] = 0x08;
+  for (const QByteArray& untouched : {withTime, withFlag, QByteArray("plain text body"), QByteArray("\x1F\x8B")})
+    EXPECT_EQ(decoded(untouched), untouched);
+}
+
+TEST(Gunzip, DamagedBodiesGiveWhatCouldBeDecoded) {
+  const QByteArray data = PatternBytes(200000).toHex();
+  const QByteArray gz = gzipWithTool(data);
+  QByteArray wrongCrc = gz;
+  wrongCrc[gz.size() - 8] = static_cast<char>(wrongCrc[gz.size() - 8] ^ 1);
+  EXPECT_EQ(decoded(wrongCrc), data);  // full data, no error
+  const QByteArray truncated = decoded(gz.left(gz.size() / 2));
+  EXPECT_GT(truncated.size(), 0);
+  EXPECT_TRUE(data.startsWith(truncated));
+  EXPECT_EQ(decoded(gz + "trailing"), data + "trailing");
+  EXPECT_EQ(decoded(gz + gzipWithTool("second")), data + "second");
+}
+
+TEST(Gunzip, ABombStopsAtTheCap) {
+  // 1.5 GiB of zeros squeezed into about 1.5 MB: decoding keeps 1 GiB and stops.
+  QByteArray zeros(64 << 20, '\0');
+  z_stream z{};
+  deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY);
+  QByteArray gz;
+  QByteArray out(1 << 20, Qt::Uninitialized);
+  for (int round = 0; round < 24; ++round) {
+    z.next_in = reinterpret_cast<Bytef*>(zeros.data());
+    z.avail_in = static_cast<uInt>(zeros.size());
+    const int flush = round == 23 ? Z_FINISH : Z_NO_FLUSH;
+    do {
+      z.next_out = reinterpret_cast<Bytef*>(out.data());
+      z.avail_out = static_cast<uInt>(out.size());
+      deflate(&z, flush);
+      gz.append(out.constData(), out.size() - z.avail_out);
+    } while (z.avail_out == 0);
+  }
+  deflateEnd(&z);
+  ASSERT_TRUE(gz.startsWith(kSignature));
+  EXPECT_EQ(decoded(gz).size(), kMaxDecodedBytes);
+}
