@@ -10,16 +10,17 @@
 #include "platform/StyleManager.h"
 #include "settings/QnSharedFolders.h"
 #include "settings/_QnProductManager.h"
+#include "web/_QnWebUtils.h"
 
 int main(int argc, char* argv[]) {
   QApplication toolkit(argc, argv);
   ModuleList modules;
-  // The library's modules in their fixed order; the language module joins first and the
-  // script-call manager last when they are built.
+  // The library's modules in their fixed order; the language module joins first when it is built.
   modules.Start(OpenFileRegistryStartUp, OpenFileRegistryShutDown);
   modules.Start([] { ProductList = std::make_unique<TQnQuarnellProductList>(); }, [] { ProductList.reset(); });
   modules.Start(SettingsStartUp, SettingsShutDown);
   modules.Start([] { SetDecimalSeparator(QLatin1Char('.')); }, nullptr);
+  modules.Start([] { HttpManager = std::make_unique<TQnHttpManager>(); }, [] { HttpManager.reset(); });
 
   Application application(QStringLiteral("ombrevia-download"));
   application.RunHandler([] { StyleManager::Activate(QStringLiteral("Charcoal Dark Slate")); });
