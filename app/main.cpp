@@ -5,6 +5,7 @@
 #include "app/ModuleList.h"
 #include "app/OmbreviaMainForm.h"
 #include "fileutils/_QnFileUtils.h"
+#include "lang/QnLangGlobalDataModule.h"
 #include "platform/Application.h"
 #include "platform/NumberFormat.h"
 #include "platform/StyleManager.h"
@@ -15,7 +16,8 @@
 int main(int argc, char* argv[]) {
   QApplication toolkit(argc, argv);
   ModuleList modules;
-  // The library's modules in their fixed order; the language module joins first when it is built.
+  // The library's modules in their fixed order.
+  modules.Start(LangStartUp, LangShutDown);
   modules.Start(OpenFileRegistryStartUp, OpenFileRegistryShutDown);
   modules.Start([] { ProductList = std::make_unique<TQnQuarnellProductList>(); }, [] { ProductList.reset(); });
   modules.Start(SettingsStartUp, SettingsShutDown);
