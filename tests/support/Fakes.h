@@ -9,6 +9,7 @@
 #include "platform/Environment.h"
 #include "platform/FolderPicker.h"
 #include "platform/MessageBox.h"
+#include "platform/Screen.h"
 #include "platform/Shell.h"
 
 class FakeEnvironment final : public Environment {
@@ -62,4 +63,22 @@ class FakeFolderPicker final : public FolderPicker {
   QString Choice;  // empty: the user cancels
   QString ProposedName;
   int Shown = 0;
+};
+
+// A screen of a given size with the taskbar where a test puts it.
+class FakeScreen final : public Screen {
+ public:
+  FakeScreen() { Screen::SetCurrent(this); }
+  ~FakeScreen() override { Screen::SetCurrent(nullptr); }
+  QRect Geometry() const override { return Full; }
+  QRect AvailableGeometry() const override { return Available; }
+  int PixelsPerInch() const override { return Dpi; }
+  bool CursorPosition(QPoint& position) const override {
+    position = Cursor;
+    return true;
+  }
+  QRect Full{0, 0, 1920, 1080};
+  QRect Available{0, 0, 1920, 1040};  // a 40-pixel taskbar at the bottom
+  int Dpi = 96;
+  QPoint Cursor{-1, -1};
 };
