@@ -9,6 +9,7 @@
 #include "platform/Paths.h"
 #include "platform/Shell.h"
 #include "platform/Wildcards.h"
+#include "progress/QnProgressbarForm.h"
 
 namespace {
 
@@ -24,13 +25,21 @@ void open(QFile& file, QIODevice::OpenMode mode) {
     throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(file.fileName(), file.errorString()));
 }
 
-// Tells the receiver where the copy stands; the progress window takes over from it once
-// it is part of the library.
+// Tells the receiver, or else the progress window, where the copy stands.
 struct CopyProgress {
   bool shown;
   const TProgressNotifier* notifier;
   void report(const QString& text, qint32 value, quint8 kind) const {
-    if (shown && notifier) notifier->Notify(text, value, kind);
+    if (!shown) return;
+    if (notifier) {
+      notifier->Notify(text, value, kind);
+      return;
+    }
+    switch (kind) {
+      case TProgressNotifier::Start: StartProgress(text, value); break;
+      case TProgressNotifier::Position: StepProgressValue(value); break;
+      case TProgressNotifier::End: StopProgress(); break;
+    }
   }
 };
 

@@ -2,6 +2,7 @@
 
 #include "platform/Exception.h"
 #include "platform/Paths.h"
+#include "progress/QnProgressbarForm.h"
 
 namespace {
 
@@ -24,6 +25,17 @@ struct ClosesArchive {
     } catch (...) {
       // An error already on its way out wins over a failing close.
     }
+  }
+};
+
+// A progress cycle for the length of a bulk operation, when its caller asked for one.
+struct ProgressCycle {
+  bool shown;
+  ProgressCycle(bool show, qint32 max) : shown(show) {
+    if (shown) StartProgress(QString(), max);
+  }
+  ~ProgressCycle() {
+    if (shown) StopProgress();
   }
 };
 
@@ -79,19 +91,25 @@ void TQnZipManager::ZipRemoveEntry(const QString& name) {
   FZipFile->SetDataEnd(newEnd);
 }
 
-bool TQnZipManager::SaveFiles(const QStringList& AFileList, const QString&, const QString& AOutZipFile, bool) {
+bool TQnZipManager::SaveFiles(const QStringList& AFileList, const QString&, const QString& AOutZipFile,
+                             bool AShowProgress) {
+  const ProgressCycle progress(AShowProgress, static_cast<qint32>(AFileList.size()));
   FZipFile->Open(AOutZipFile, ZipMode::Write);
   const ClosesArchive closes{*FZipFile};
-  for (const QString& name : AFileList) FZipFile->Add(name, bareName(name));
+  for (const QString& name : AFileList) {
+    if (AShowProgress) StepProgress(QString());  // no cancel button: the answer is not looked at
+    FZipFile->Add(name, bareName(name));
+  }
   FZipFile->Close();  // here, so that an error writing the directory reaches the caller
   return !AFileList.isEmpty();
 }
 
-bool TQnZipManager::ExtractFiles(const QString& AZipFile, const QString& ADestDir, bool) {
+bool TQnZipManager::ExtractFiles(const QString& AZipFile, const QString& ADestDir, bool AShowProgress) {
   FZipFile->Close();
   const QString destination = paths::IncludeTrailingPathDelimiter(ADestDir);
   if (!paths::DirectoryExists(destination)) paths::ForceDirectories(destination);
   if (!ZipFile::IsValid(AZipFile)) return false;
+  const ProgressCycle progress(AShowProgress, 0);  // the busy animation: there is no step per entry
   FZipFile->Open(AZipFile, ZipMode::Read);
   const ClosesArchive closes{*FZipFile};
   FZipFile->ExtractAll(destination);

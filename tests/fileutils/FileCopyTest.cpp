@@ -6,6 +6,7 @@
 #include "fileutils/_QnFileUtils.h"
 #include "platform/Exception.h"
 #include "platform/RegisteredMessages.h"
+#include "progress/QnProgressbarForm.h"
 #include "tests/support/TempFolder.h"
 
 TEST(FileCopy, CopiesInBlocksAndReportsEachOne) {
@@ -100,4 +101,21 @@ TEST(OpenFileRegistry, LookUpsFindTheFirstMatch) {
   EXPECT_EQ(list.Count(), 1);
   OpenFileRegistryShutDown();
   EXPECT_EQ(OpenFileRegistry, nullptr);
+}
+
+TEST(ProgressOfBulkOperations, TheWindowIsGoneOnEveryWayOut) {
+  TempFolder temp;
+  const QString source = temp.Write("big.bin", PatternBytes(200000));
+  EXPECT_TRUE(CopyFileWithProgress(source, temp.Path() + "copy.bin", false, true));
+  EXPECT_EQ(ProgressForm, nullptr);
+  TQnZipManager manager;
+  EXPECT_TRUE(manager.SaveFiles({source}, {}, temp.Path() + "a.zip", true));
+  EXPECT_EQ(ProgressForm, nullptr);
+  QByteArray damaged = ReadFile(temp.Path() + "a.zip");
+  damaged[damaged.lastIndexOf(QByteArray("PK\x05\x06", 4)) + 19] = '\x7f';  // the directory points past the end
+  temp.Write("damaged.zip", damaged);
+  EXPECT_THROW(UnzipFile(temp.Path() + "damaged.zip", temp.Path() + "out", true), Exception);
+  EXPECT_EQ(ProgressForm, nullptr);
+  EXPECT_TRUE(UnzipFile(temp.Path() + "a.zip", temp.Path() + "out", true));
+  EXPECT_EQ(ProgressForm, nullptr);
 }
