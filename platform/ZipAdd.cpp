@@ -27,11 +27,7 @@ struct DeflateStream {
 quint32 unixMode(const QFileInfo& info) {
   const QFileDevice::Permissions p = info.permissions();
   quint32 mode = 0;
-  const std::pair<QFileDevice::Permission, quint32> bits[] = {
-      {QFileDevice::ReadOwner, 0400}, {QFileDevice::WriteOwner, 0200}, {QFileDevice::ExeOwner, 0100},
-      {QFileDevice::ReadGroup, 040},  {QFileDevice::WriteGroup, 020},  {QFileDevice::ExeGroup, 010},
-      {QFileDevice::ReadOther, 04},   {QFileDevice::WriteOther, 02},   {QFileDevice::ExeOther, 01}};
-  for (const auto& [permission, bit] : bits)
+  for (const auto& [bit, permission] : kModeBits)
     if (p & permission) mode |= bit;
   return mode;
 }

@@ -113,11 +113,7 @@ void applyStampAndAttributes(QFile& file, const CentralRecord& record) {
     // Read, write and execute bits only: set-user-ID, set-group-ID and sticky never.
     const quint32 mode = (record.ExternalAttributes >> 16) & 0777;
     permissions = QFileDevice::Permissions();
-    const std::pair<quint32, QFileDevice::Permission> bits[] = {
-        {0400, QFileDevice::ReadOwner}, {0200, QFileDevice::WriteOwner}, {0100, QFileDevice::ExeOwner},
-        {040, QFileDevice::ReadGroup},  {020, QFileDevice::WriteGroup},  {010, QFileDevice::ExeGroup},
-        {04, QFileDevice::ReadOther},   {02, QFileDevice::WriteOther},   {01, QFileDevice::ExeOther}};
-    for (const auto& [bit, permission] : bits)
+    for (const auto& [bit, permission] : kModeBits)
       if (mode & bit) permissions |= permission;
     if (mode & 0400) permissions |= QFileDevice::ReadUser;
     if (mode & 0200) permissions |= QFileDevice::WriteUser;

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QFileDevice>
 #include <QString>
 #include <QtGlobal>
 
@@ -38,6 +39,13 @@ inline void append32(QByteArray& out, quint32 value) {
   append16(out, static_cast<quint16>(value & 0xffff));
   append16(out, static_cast<quint16>(value >> 16));
 }
+
+// Unix mode bits and the permissions they stand for, both ways (read, write, execute for
+// owner, group and others; set-user-ID, set-group-ID and sticky have no place here).
+inline constexpr std::pair<quint32, QFileDevice::Permission> kModeBits[] = {
+    {0400, QFileDevice::ReadOwner}, {0200, QFileDevice::WriteOwner}, {0100, QFileDevice::ExeOwner},
+    {040, QFileDevice::ReadGroup},  {020, QFileDevice::WriteGroup},  {010, QFileDevice::ExeGroup},
+    {04, QFileDevice::ReadOther},   {02, QFileDevice::WriteOther},   {01, QFileDevice::ExeOther}};
 
 // One central-directory file header.
 struct CentralRecord {
