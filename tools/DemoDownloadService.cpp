@@ -32,13 +32,13 @@ BodySource fileSlice(const std::shared_ptr<int>& descriptor, std::uint64_t first
 bool ParseByteRange(const std::string& header, std::uint64_t length, std::uint64_t& first, std::uint64_t& last) {
   const std::string unit = "bytes=";
   if (header.compare(0, unit.size(), unit) != 0) return false;
-  const std::string spec = header.substr(unit.size());
-  const auto dash = spec.find('-');
-  if (dash == std::string::npos || dash == 0 || spec.find(',') != std::string::npos) return false;
+  const std::string positions = header.substr(unit.size());
+  const auto dash = positions.find('-');
+  if (dash == std::string::npos || dash == 0 || positions.find(',') != std::string::npos) return false;
   char* end = nullptr;
-  first = std::strtoull(spec.c_str(), &end, 10);
-  if (end != spec.c_str() + dash || first >= length) return false;
-  const std::string lastText = spec.substr(dash + 1);
+  first = std::strtoull(positions.c_str(), &end, 10);
+  if (end != positions.c_str() + dash || first >= length) return false;
+  const std::string lastText = positions.substr(dash + 1);
   if (lastText.empty()) {
     last = length - 1;
     return true;
