@@ -49,8 +49,11 @@ if [ -z "${DISPLAY:-}" ]; then
   done
   [ -n "$window" ] || { echo "the window did not appear" >&2; exit 1; }
   sleep 1.5  # the reply is applied and painted
-  "$root/build/tools/quarnell-screenshot" "$window" "$work/window.png"
-  echo "screenshot: $work/window.png"
+  if "$root/build/tools/quarnell-screenshot" "$window" "$work/window.png" 2>/dev/null; then
+    echo "screenshot: $work/window.png"
+  else
+    echo "no screenshot: the reply's operation had already finished the download and closed the window"
+  fi
   if [ "$operation" = none ] && kill -0 "$app" 2>/dev/null; then
     xdotool windowfocus --sync "$window" key --window "$window" space  # "Salva" holds the focus
   fi

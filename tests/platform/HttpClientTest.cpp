@@ -194,3 +194,12 @@ TEST(HttpClient, PostSendsTheFormAsHttp10WithItsPartHeaders) {
                                "\r\n--" + boundary + "--\r\n";
   EXPECT_EQ(request.Body, expected);
 }
+
+TEST(HttpForm, QuotedPrintableEncodesWhatItMust) {
+  EXPECT_EQ(QuotedPrintable("Ombrevia"), "Ombrevia");
+  EXPECT_EQ(QuotedPrintable("a=b"), "a=3Db");
+  EXPECT_EQ(QuotedPrintable("trailing "), "trailing=20");
+  EXPECT_EQ(QuotedPrintable(QString::fromUtf8("caff\xc3\xa8").toUtf8()), "caff=C3=A8");
+  const QByteArray longLine = QuotedPrintable(QByteArray(100, 'x'));
+  EXPECT_EQ(longLine, QByteArray(75, 'x') + "=\r\n" + QByteArray(25, 'x'));  // soft break within 76
+}
