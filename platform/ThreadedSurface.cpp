@@ -54,8 +54,3 @@ void ThreadedSurface::PaintLastFrame(QPainter& painter) {
   const std::lock_guard lock(FMutex);
   if (!FFrame.isNull()) painter.drawImage(0, 0, FFrame);
 }
-
-QImage ThreadedSurface::LastFrame() {
-  const std::lock_guard lock(FMutex);
-  return FFrame.copy();
-}

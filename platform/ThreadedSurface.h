@@ -26,8 +26,6 @@ class ThreadedSurface {
   void DrawFrame(const QSize& size, const std::function<void(QPainter&)>& draw);
   // User-interface thread, from the widget's paint: the last frame (nothing before the first).
   void PaintLastFrame(QPainter& painter);
-  // The last frame, for a look at what was drawn.
-  QImage LastFrame();
 
  private:
   struct Native;

@@ -114,8 +114,6 @@ class TFormQnProgressBar : public QWidget {
   bool FlagCancelled() const { return FlagCancel; }
   qint32 AnimationPhase() const { return MyPosition; }
   bool HasTicker() const { return static_cast<bool>(MyWorkerThread); }
-  QImage LastAnimationFrame() { return FStripSurface->LastFrame(); }
-  int DefaultHeightNow() const { return DefaultHeight; }
 
   // One frame of the busy animation; runs on the ticker thread.
   void PaintBusyAnimation(QObject* Sender);

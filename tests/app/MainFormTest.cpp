@@ -143,11 +143,7 @@ TEST_F(MainFormFixture, ReplySetsTheControlsByItsOperation) {
 }
 
 TEST_F(MainFormFixture, UnreachableServiceShowsWhatFailedAndKeepsTheCreationState) {
-  int freePort;
-  {
-    LoopbackHttpServer probe([](const HttpRequest&) { return HttpReply(); });
-    freePort = probe.Port();
-  }
+  const int freePort = UnusedLoopbackPort();
   MakeForm(QString("http://127.0.0.1:%1/web_download/GetUrlDownload.php").arg(freePort));
   ShowAndRunStart();
   ASSERT_EQ(boxes.Boxes.size(), 1u);

@@ -5,6 +5,7 @@
 #include "platform/Exception.h"
 #include "platform/HttpClient.h"
 #include "platform/HttpForm.h"
+#include "tests/support/TempFolder.h"
 #include "tools/LoopbackHttpServer.h"
 
 namespace {
@@ -92,11 +93,7 @@ TEST(HttpClient, ErrorStatusesAndRedirectsRaiseTheStatusLine) {
 }
 
 TEST(HttpClient, TransportFailuresNameTheHostAndTheReason) {
-  int freePort;
-  {
-    LoopbackHttpServer probe([](const HttpRequest&) { return HttpReply(); });
-    freePort = probe.Port();
-  }
+  const int freePort = UnusedLoopbackPort();
   HttpClient client;
   try {
     client.Head(QString("http://127.0.0.1:%1/p").arg(freePort));

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "tools/LoopbackHttpServer.h"
+
 QString TempFolder::Write(const QString& name, const QByteArray& bytes) const {
   const QString path = Path() + name;
   QDir().mkpath(QFileInfo(path).absolutePath());
@@ -27,4 +29,9 @@ QByteArray PatternBytes(qint64 size) {
     bytes[i] = static_cast<char>(state);
   }
   return bytes;
+}
+
+int UnusedLoopbackPort() {
+  const LoopbackHttpServer probe([](const HttpRequest&) { return HttpReply(); });
+  return probe.Port();
 }

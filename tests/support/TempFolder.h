@@ -21,3 +21,6 @@ class TempFolder {
 QByteArray ReadFile(const QString& path);
 // `size` bytes of a fixed pseudo-random pattern.
 QByteArray PatternBytes(qint64 size);
+
+// A port on 127.0.0.1 where nothing listens (one that was free a moment ago).
+int UnusedLoopbackPort();

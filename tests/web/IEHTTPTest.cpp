@@ -6,6 +6,7 @@
 
 #include "platform/Exception.h"
 #include "platform/MessageBox.h"
+#include "tests/support/TempFolder.h"
 #include "tools/LoopbackHttpServer.h"
 #include "web/IEHTTP3.h"
 
@@ -140,11 +141,7 @@ TEST(TIEHTTP, ErrorPagesSizesAndCharsets) {
 }
 
 TEST(TIEHTTP, TransportFailuresRaiseWinInetErrors) {
-  int freePort;
-  {
-    LoopbackHttpServer probe([](const HttpRequest&) { return HttpReply(); });
-    freePort = probe.Port();
-  }
+  const int freePort = UnusedLoopbackPort();
   TIEHTTP http;
   try {
     http.ExecuteURL(QString("http://127.0.0.1:%1/x").arg(freePort));
