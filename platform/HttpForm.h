@@ -31,7 +31,6 @@ class HttpForm {
   void AddFormFile(const QString& name, const QString& path);
   const std::vector<HttpFormField>& Fields() const { return FFields; }
 
-  QByteArray Boundary() const { return FBoundary; }
   // "multipart/form-data; boundary=..."
   QByteArray ContentType() const;
   // The whole body: every part, then the closing boundary.

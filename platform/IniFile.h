@@ -51,8 +51,6 @@ class IniDocument {
   void EraseSection(const QString& name);
   void EraseKey(const QString& section, const QString& key);
 
-  TextEncoding Encoding() const { return FEncoding; }
-
  private:
   std::vector<IniSection> FSections;
   TextEncoding FEncoding = TextEncoding::Windows1252;

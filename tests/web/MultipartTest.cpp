@@ -80,6 +80,24 @@ TEST(Multipart, ExactBodyWithTextAndFileParts) {
   EXPECT_TRUE(http.multipartVars.empty());  // consumed
 }
 
+TEST(Multipart, FilesAsBase64Text) {
+  TempFolder temp;
+  const QByteArray bytes = PatternBytes(100);
+  const QString file = temp.Write("f.bin", bytes);
+  TIEHTTP http;
+  const QByteArray expected = BreakBase64Lines(Base64Encode(bytes)).toLatin1();
+  EXPECT_EQ(http.FileToB64String(file), expected);
+  EXPECT_EQ(expected.count('\r'), 2);  // 136 characters: a break after the 64th and the 128th
+  http.SetMultipartPOST(true);
+  http.AddMultipartVar_B64("b64", bytes);
+  http.AddMultipartFile("file", file);
+  ASSERT_EQ(http.multipartVars.size(), 2u);
+  EXPECT_EQ(http.multipartVars[0].v.toLatin1(), expected);
+  EXPECT_EQ(http.multipartVars[1].v.toLatin1(), expected);
+  EXPECT_THROW(http.AddMultipartFile("missing", temp.Path() + "none"), Exception);
+  EXPECT_EQ(http.multipartVars.size(), 2u);
+}
+
 TEST(Multipart, BodyPairsAndErrors) {
   Recorder recorder;
   TIEHTTP http;
