@@ -1,12 +1,10 @@
 #include "platform/HttpClient.h"
 
-#include <curl/curl.h>
-
 #include <QElapsedTimer>
 #include <QUrl>
 #include <map>
-#include <mutex>
 
+#include "platform/CurlSupport.h"
 #include "platform/Exception.h"
 #include "platform/HttpForm.h"
 
@@ -16,16 +14,6 @@ constexpr int kPollMilliseconds = 20;
 constexpr qint64 kWaitEventMilliseconds = 50;
 constexpr long kConnectTimeoutSeconds = 30;
 constexpr long kStallTimeoutSeconds = 60;  // no byte for this long fails the request
-
-void initialiseCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-struct SlistDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-using Slist = std::unique_ptr<curl_slist, SlistDeleter>;
 
 QString hostOf(const QString& url) {
   const QUrl parsed(url);
@@ -54,7 +42,7 @@ struct HttpClient::Handles {
 };
 
 HttpClient::HttpClient() {
-  initialiseCurlOnce();
+  InitialiseCurlOnce();
   FHandles = std::make_unique<Handles>();
   if (!FHandles->easy || !FHandles->multi) throw Exception(QStringLiteral("The HTTP client could not be created."));
   CURL* easy = FHandles->easy;
@@ -139,12 +127,10 @@ void HttpClient::perform(Method method, const QString& url, QByteArray* body) {
       curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
       break;
   }
-  Slist headers;
-  for (const auto& [name, value] : FHandles->headers)
-    headers.reset(curl_slist_append(headers.release(), (name + ": " + value).constData()));
-  if (method == Method::Post)
-    headers.reset(curl_slist_append(headers.release(), ("Content-Type: " + FPostContentType).constData()));
-  if (!FRangeHeader.isEmpty()) headers.reset(curl_slist_append(headers.release(), ("Range: " + FRangeHeader).constData()));
+  CurlHeaderList headers;
+  for (const auto& [name, value] : FHandles->headers) AppendHeader(headers, (name + ": " + value).constData());
+  if (method == Method::Post) AppendHeader(headers, ("Content-Type: " + FPostContentType).constData());
+  if (!FRangeHeader.isEmpty()) AppendHeader(headers, ("Range: " + FRangeHeader).constData());
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get());
 
   runTransfer(url, method != Method::Head);

@@ -1,7 +1,5 @@
 #include "platform/WinInet.h"
 
-#include <curl/curl.h>
-
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -10,6 +8,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+
+#include "platform/CurlSupport.h"
 
 namespace wininet {
 
@@ -199,8 +199,7 @@ quint32 GetLastError() { return lastError; }
 void SetLastError(quint32 code) { lastError = code; }
 
 HINTERNET InternetOpenW(const QString& agent, quint32, const QString&, const QString&, quint32) {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  InitialiseCurlOnce();
   auto session = std::make_shared<Session>();
   session->Agent = agent.toUtf8();
   return registered(session);
@@ -275,12 +274,10 @@ bool HttpSendRequestW(HINTERNET handle, const QString& headers, const QByteArray
   } else if (request->Verb != "GET") {
     curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request->Verb.constData());
   }
-  struct SlistDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-  };
-  std::unique_ptr<curl_slist, SlistDeleter> lines(curl_slist_append(nullptr, "Expect:"));
+  CurlHeaderList lines;
+  AppendHeader(lines, "Expect:");
   for (const QString& line : headers.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
-    lines.reset(curl_slist_append(lines.release(), line.toUtf8().constData()));
+    AppendHeader(lines, line.toUtf8().constData());
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, lines.get());
 
   curl_multi_add_handle(request->Multi, easy);

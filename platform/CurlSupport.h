@@ -1,0 +1,21 @@
+// What the two libcurl-based clients of this layer share: the one-time library set-up and
+// an owned header list. Internal to platform/.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <mutex>
+
+inline void InitialiseCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct CurlHeaderListDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using CurlHeaderList = std::unique_ptr<curl_slist, CurlHeaderListDeleter>;
+
+// Appends `line` to `list`, keeping ownership in it.
+inline void AppendHeader(CurlHeaderList& list, const char* line) { list.reset(curl_slist_append(list.release(), line)); }
