@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include "platform/Exception.h"
+#include "platform/ZipFormat.h"
 
 namespace {
 
@@ -55,10 +56,7 @@ InflateResult inflateInto(const QByteArray& input, qsizetype from, int windowBit
   return result;
 }
 
-quint32 read32(const QByteArray& bytes, qsizetype at) {
-  const auto* b = reinterpret_cast<const uchar*>(bytes.constData() + at);
-  return b[0] | b[1] << 8 | b[2] << 16 | static_cast<quint32>(b[3]) << 24;
-}
+quint32 read32(const QByteArray& bytes, qsizetype at) { return zipformat::read32(bytes.constData() + at); }
 
 // The offset of the deflate data after a gzip header at `at`, or -1 for a bad header.
 qsizetype gzipDataStart(const QByteArray& bytes, qsizetype at) {
