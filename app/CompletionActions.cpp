@@ -4,9 +4,9 @@
 #include "app/GradientProgressBar.h"
 #include "app/OmbreviaMainForm.h"
 #include "fileutils/_QnFileUtils.h"
-#include "platform/Application.h"
-#include "platform/Paths.h"
-#include "platform/Shell.h"
+#include "platform/ui/Application.h"
+#include "platform/base/Paths.h"
+#include "platform/os/Shell.h"
 
 void TMainFormDownloadSetup::runCompletionActions(bool Installa, const QString& targetPath) {
   if (Installa)

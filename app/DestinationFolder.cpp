@@ -3,9 +3,9 @@
 #include <QLineEdit>
 
 #include "app/OmbreviaMainForm.h"
-#include "platform/Environment.h"
-#include "platform/Paths.h"
-#include "platform/StyleManager.h"
+#include "platform/os/Environment.h"
+#include "platform/base/Paths.h"
+#include "platform/ui/StyleManager.h"
 
 QString GetDefaultDownloadFolder() {
   const QString folder = paths::IncludeTrailingPathDelimiter(Environment::Current().SystemRoot()) +

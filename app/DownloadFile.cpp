@@ -5,11 +5,11 @@
 #include "app/GradientProgressBar.h"
 #include "app/OmbreviaMainForm.h"
 #include "app/PackageFile.h"
-#include "platform/Application.h"
-#include "platform/BusyCursor.h"
-#include "platform/Exception.h"
-#include "platform/MessageBox.h"
-#include "platform/Paths.h"
+#include "platform/ui/Application.h"
+#include "platform/base/ProgressSink.h"
+#include "platform/base/Exception.h"
+#include "platform/base/Dialogs.h"
+#include "platform/base/Paths.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ void TMainFormDownloadSetup::DownloadFile(QObject*, bool Installa) {
     bool& flag;
     ~DownloadingReset() { flag = false; }
   } downloadingReset{FDownloading};
-  const BusyCursor busy;
+  const BusyScope busy;
 
   const QString targetPath = paths::IncludeTrailingPathDelimiter(FPercorsoDest) + FDownloadFileName;
   try {

@@ -5,11 +5,11 @@
 
 #include "app/JsonStringValue.h"
 #include "app/OmbreviaMainForm.h"
-#include "platform/BusyCursor.h"
-#include "platform/Environment.h"
-#include "platform/HttpForm.h"
-#include "platform/MessageBox.h"
-#include "platform/Paths.h"
+#include "platform/base/ProgressSink.h"
+#include "platform/os/Environment.h"
+#include "platform/net/HttpForm.h"
+#include "platform/base/Dialogs.h"
+#include "platform/base/Paths.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ QString postQuery(const QString& serviceUrl, const QString& tipoChiave, const QS
   HttpClient client;  // a fresh client: the query raises none of the download's progress events
   client.SetMaxBodySize(kMaxReplyBytes);
   HttpForm form;
-  const BusyCursor busy;
+  const BusyScope busy;
   form.AddFormField(QStringLiteral("action"), QStringLiteral("Ombrevia"));
   form.AddFormField(QStringLiteral("Sender"), paths::ExtractBareName(Environment::Current().ExecutablePath()));
   form.AddFormField(QStringLiteral("TipoChiave"), tipoChiave);

@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "platform/Exception.h"
+#include "platform/base/Exception.h"
 
 namespace {
 

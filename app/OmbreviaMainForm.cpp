@@ -10,8 +10,8 @@
 
 #include "app/DestinationFolder.h"
 #include "app/GradientProgressBar.h"
-#include "platform/Application.h"
-#include "platform/Paths.h"
+#include "platform/ui/Application.h"
+#include "platform/base/Paths.h"
 
 TMainFormDownloadSetup* MainFormDownloadSetup = nullptr;
 

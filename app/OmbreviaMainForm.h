@@ -6,8 +6,8 @@
 #include <QWidget>
 #include <memory>
 
-#include "platform/FolderPicker.h"
-#include "platform/HttpClient.h"
+#include "platform/ui/FolderPicker.h"
+#include "platform/net/HttpClient.h"
 
 class GradientProgressBar;
 class QLabel;

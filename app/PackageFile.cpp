@@ -1,6 +1,6 @@
 #include "app/PackageFile.h"
 
-#include "platform/Exception.h"
+#include "platform/base/Exception.h"
 
 void PackageFile::Append(const QByteArray& bytes) {
   if (!FFile.isOpen()) openEmptied();

@@ -6,15 +6,25 @@
 #include "app/OmbreviaMainForm.h"
 #include "fileutils/_QnFileUtils.h"
 #include "lang/QnLangGlobalDataModule.h"
-#include "platform/Application.h"
-#include "platform/NumberFormat.h"
-#include "platform/StyleManager.h"
+#include "progress/QnProgressSink.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/BusyCursor.h"
+#include "platform/ui/MessageBox.h"
+#include "platform/base/NumberFormat.h"
+#include "platform/ui/StyleManager.h"
 #include "settings/QnSharedFolders.h"
 #include "settings/_QnProductManager.h"
 #include "web/_QnWebUtils.h"
 
 int main(int argc, char* argv[]) {
   QApplication toolkit(argc, argv);
+  // The library core reaches the boxes, the busy pointer and the progress window through these.
+  WidgetDialogs dialogs;
+  const ScopedService<Dialogs> dialogsInForce(dialogs);
+  WaitCursorIndicator waitCursor;
+  const ScopedService<BusyIndicator> waitCursorInForce(waitCursor);
+  TQnProgressWindowSink progressWindow;
+  const ScopedService<ProgressSink> progressWindowInForce(progressWindow);
   ModuleList modules;
   // The library's modules in their fixed order.
   modules.Start(LangStartUp, LangShutDown);

@@ -21,10 +21,10 @@
 #include <vector>
 
 #include "app/OmbreviaMainForm.h"
-#include "platform/Application.h"
-#include "platform/Environment.h"
-#include "platform/MessageBox.h"
-#include "platform/Shell.h"
+#include "platform/ui/Application.h"
+#include "platform/os/Environment.h"
+#include "platform/base/Dialogs.h"
+#include "platform/os/Shell.h"
 #include "tools/DemoDownloadService.h"
 
 namespace {
@@ -90,12 +90,9 @@ void toolDownload(const std::string& serviceBase, const std::string& root) {
   QApplication toolkit(argc, argv);
   BenchEnvironment environment;
   environment.Root = QString::fromStdString(root) + "/";
-  Environment::SetCurrent(&environment);
+  const ScopedService<Environment> environmentInForce(environment);
   NoShell shell;
-  Shell::SetCurrent(&shell);
-  SetMessageBoxHandler([](MessageKind, const QString&, const QString& text) {
-    std::fprintf(stderr, "box: %s\n", qPrintable(text));
-  });
+  const ScopedService<Shell> shellInForce(shell);
   Application application(QStringLiteral("ombrevia-download"));
   TMainFormDownloadSetup form(QString::fromStdString(serviceBase + "/web_download/GetUrlDownload.php"));
   application.SetMainForm(&form);

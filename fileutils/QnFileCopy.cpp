@@ -4,12 +4,11 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "platform/BusyCursor.h"
-#include "platform/Exception.h"
-#include "platform/Paths.h"
-#include "platform/Shell.h"
-#include "platform/Wildcards.h"
-#include "progress/QnProgressbarForm.h"
+#include "platform/base/Exception.h"
+#include "platform/base/Paths.h"
+#include "platform/base/ProgressSink.h"
+#include "platform/os/Shell.h"
+#include "platform/base/Wildcards.h"
 
 namespace {
 
@@ -35,10 +34,11 @@ struct CopyProgress {
       notifier->Notify(text, value, kind);
       return;
     }
+    ProgressSink& sink = ProgressSink::Current();
     switch (kind) {
-      case TProgressNotifier::Start: StartProgress(text, value); break;
-      case TProgressNotifier::Position: StepProgressValue(value); break;
-      case TProgressNotifier::End: StopProgress(); break;
+      case TProgressNotifier::Start: sink.Start(text, value); break;
+      case TProgressNotifier::Position: sink.StepValue(value); break;
+      case TProgressNotifier::End: sink.Stop(); break;
     }
   }
 };
@@ -99,7 +99,7 @@ bool CopyFolderFiles(const QString& ASourceMask, const QString& ADestDir, bool A
 
 bool ShellCopyFolder(const QString& ASource, const QString& ADest, bool, const QString&) {
   if (!paths::DirectoryExists(ASource)) return false;
-  const BusyCursor busy;
+  const BusyScope busy;
   auto withoutTrailing = [](QString path) {
     if (path.size() > 1 && path.endsWith(QLatin1Char('/'))) path.chop(1);
     return path;

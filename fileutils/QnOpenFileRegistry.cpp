@@ -1,6 +1,6 @@
 #include "fileutils/QnOpenFileRegistry.h"
 
-#include "platform/RegisteredMessages.h"
+#include "platform/os/RegisteredMessages.h"
 
 std::unique_ptr<TqnHandleFileObjectList> OpenFileRegistry;
 quint32 ApplyShowedMessage = 0;

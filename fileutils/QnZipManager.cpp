@@ -1,8 +1,8 @@
 #include "fileutils/QnZipManager.h"
 
-#include "platform/Exception.h"
-#include "platform/Paths.h"
-#include "progress/QnProgressbarForm.h"
+#include "platform/base/Exception.h"
+#include "platform/base/Paths.h"
+#include "platform/base/ProgressSink.h"
 
 namespace {
 
@@ -25,17 +25,6 @@ struct ClosesArchive {
     } catch (...) {
       // An error already on its way out wins over a failing close.
     }
-  }
-};
-
-// A progress cycle for the length of a bulk operation, when its caller asked for one.
-struct ProgressCycle {
-  bool shown;
-  ProgressCycle(bool show, qint32 max) : shown(show) {
-    if (shown) StartProgress(QString(), max);
-  }
-  ~ProgressCycle() {
-    if (shown) StopProgress();
   }
 };
 
@@ -93,11 +82,11 @@ void TQnZipManager::ZipRemoveEntry(const QString& name) {
 
 bool TQnZipManager::SaveFiles(const QStringList& AFileList, const QString&, const QString& AOutZipFile,
                              bool AShowProgress) {
-  const ProgressCycle progress(AShowProgress, static_cast<qint32>(AFileList.size()));
+  ProgressCycle progress(AShowProgress, QString(), static_cast<qint32>(AFileList.size()));
   FZipFile->Open(AOutZipFile, ZipMode::Write);
   const ClosesArchive closes{*FZipFile};
   for (const QString& name : AFileList) {
-    if (AShowProgress) StepProgress(QString());  // no cancel button: the answer is not looked at
+    progress.Step(QString());  // no cancel button: the answer is not looked at
     FZipFile->Add(name, bareName(name));
   }
   FZipFile->Close();  // here, so that an error writing the directory reaches the caller
@@ -109,7 +98,7 @@ bool TQnZipManager::ExtractFiles(const QString& AZipFile, const QString& ADestDi
   const QString destination = paths::IncludeTrailingPathDelimiter(ADestDir);
   if (!paths::DirectoryExists(destination)) paths::ForceDirectories(destination);
   if (!ZipFile::IsValid(AZipFile)) return false;
-  const ProgressCycle progress(AShowProgress, 0);  // the busy animation: there is no step per entry
+  const ProgressCycle progress(AShowProgress, QString(), 0);  // the busy animation: there is no step per entry
   FZipFile->Open(AZipFile, ZipMode::Read);
   const ClosesArchive closes{*FZipFile};
   FZipFile->ExtractAll(destination);

@@ -8,7 +8,7 @@
 #include <QStringList>
 #include <memory>
 
-#include "platform/ZipFile.h"
+#include "platform/zip/ZipFile.h"
 
 class TQnZipManager {
  public:

@@ -5,7 +5,7 @@
 #include <QVariant>
 
 #include "lang/TsiLangDispatcher.h"
-#include "platform/Exception.h"
+#include "platform/base/Exception.h"
 
 namespace {
 

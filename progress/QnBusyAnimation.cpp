@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cmath>
 
-#include "platform/Screen.h"
+#include "platform/ui/Screen.h"
 #include "progress/QnProgressbarForm.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // Placing windows and labels by anchor points, kept on the screen above the taskbar.
-#include "platform/Screen.h"
+#include "platform/ui/Screen.h"
 #include "progress/QnProgressbarForm.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "lang/QnLangGlobalDataModule.h"
-#include "platform/Application.h"
-#include "platform/Screen.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Screen.h"
 
 TFormQnProgressBar* ProgressForm = nullptr;
 qint32 ProgressMargin = 40;

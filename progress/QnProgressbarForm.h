@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "lang/TsiLang.h"
-#include "platform/ThreadedSurface.h"
+#include "platform/ui/ThreadedSurface.h"
 
 class QLabel;
 class QPushButton;

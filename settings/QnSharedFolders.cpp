@@ -3,9 +3,9 @@
 #include <QDir>
 
 #include "fileutils/QnFileCopy.h"
-#include "platform/Drives.h"
-#include "platform/Environment.h"
-#include "platform/Paths.h"
+#include "platform/os/Drives.h"
+#include "platform/os/Environment.h"
+#include "platform/base/Paths.h"
 #include "settings/_QnProductManager.h"
 
 using paths::IncludeTrailingPathDelimiter;

@@ -1,9 +1,9 @@
 #include "settings/_QnProductManager.h"
 
-#include "platform/Environment.h"
-#include "platform/Exception.h"
-#include "platform/IniFile.h"
-#include "platform/Paths.h"
+#include "platform/os/Environment.h"
+#include "platform/base/Exception.h"
+#include "platform/ini/IniFile.h"
+#include "platform/base/Paths.h"
 
 std::unique_ptr<TQnQuarnellProductList> ProductList;
 

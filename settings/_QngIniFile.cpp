@@ -4,8 +4,8 @@
 #include <QFileInfo>
 #include <thread>
 
-#include "platform/NumberFormat.h"
-#include "platform/Paths.h"
+#include "platform/base/NumberFormat.h"
+#include "platform/base/Paths.h"
 
 QString UserSettingsFolder;
 

@@ -7,8 +7,8 @@
 #include <QString>
 #include <QStringList>
 
-#include "platform/IniFile.h"
-#include "platform/Registry.h"
+#include "platform/ini/IniFile.h"
+#include "platform/os/Registry.h"
 
 // The per-user settings folder, set by the settings start-up; empty until then.
 extern QString UserSettingsFolder;

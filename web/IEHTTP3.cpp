@@ -8,9 +8,9 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/Exception.h"
-#include "platform/MessageBox.h"
-#include "platform/TextCodec.h"
+#include "platform/base/Exception.h"
+#include "platform/base/Dialogs.h"
+#include "platform/base/TextCodec.h"
 #include "web/gunzip.h"
 #include "web/iiehttp3_funcs.h"
 

@@ -17,7 +17,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/WinInet.h"
+#include "platform/net/WinInet.h"
 
 struct TMultipartVar {
   QString f;  // field name

@@ -2,8 +2,8 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "platform/Exception.h"
-#include "platform/TextCodec.h"
+#include "platform/base/Exception.h"
+#include "platform/base/TextCodec.h"
 #include "web/IEHTTP3.h"
 #include "web/iiehttp3_funcs.h"
 

@@ -1,6 +1,6 @@
 #include "web/_QnWebUtils.h"
 
-#include "platform/TextCodec.h"
+#include "platform/base/TextCodec.h"
 
 std::unique_ptr<TQnHttpManager> HttpManager;
 

@@ -5,8 +5,8 @@
 #include <QString>
 #include <memory>
 
-#include "platform/HttpClient.h"
-#include "platform/HttpForm.h"
+#include "platform/net/HttpClient.h"
+#include "platform/net/HttpForm.h"
 #include "web/IEHTTP3.h"
 
 class TQnHttpManager {

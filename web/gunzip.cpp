@@ -2,8 +2,8 @@
 
 #include <zlib.h>
 
-#include "platform/Exception.h"
-#include "platform/ZipFormat.h"
+#include "platform/base/Exception.h"
+#include "platform/zip/ZipFormat.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/JsonStringValue.h"
-#include "platform/Exception.h"
+#include "platform/base/Exception.h"
 
 TEST(GetJsonStringValue, ReadsStringsAndNumbersAsTextAndEverythingElseAsEmpty) {
   struct Case {

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "app/OmbreviaMainForm.h"
-#include "platform/Application.h"
+#include "platform/ui/Application.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/TempFolder.h"
 #include "tools/LoopbackHttpServer.h"

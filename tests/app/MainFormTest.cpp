@@ -4,7 +4,7 @@
 #include <atomic>
 
 #include "app/GradientProgressBar.h"
-#include "platform/StyleManager.h"
+#include "platform/ui/StyleManager.h"
 #include "tests/app/MainFormFixture.h"
 
 namespace {

@@ -4,8 +4,9 @@
 #include <QFileInfo>
 
 #include "fileutils/_QnFileUtils.h"
-#include "platform/Exception.h"
-#include "platform/RegisteredMessages.h"
+#include "platform/base/Exception.h"
+#include "platform/os/RegisteredMessages.h"
+#include "progress/QnProgressSink.h"
 #include "progress/QnProgressbarForm.h"
 #include "tests/support/TempFolder.h"
 
@@ -104,6 +105,8 @@ TEST(OpenFileRegistry, LookUpsFindTheFirstMatch) {
 }
 
 TEST(ProgressOfBulkOperations, TheWindowIsGoneOnEveryWayOut) {
+  TQnProgressWindowSink window;
+  const ScopedService<ProgressSink> windowInForce(window);
   TempFolder temp;
   const QString source = temp.Write("big.bin", PatternBytes(200000));
   EXPECT_TRUE(CopyFileWithProgress(source, temp.Path() + "copy.bin", false, true));

@@ -6,7 +6,7 @@
 #include <QProcess>
 
 #include "fileutils/_QnFileUtils.h"
-#include "platform/Exception.h"
+#include "platform/base/Exception.h"
 #include "tests/support/TempFolder.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "lang/QnLangGlobalDataModule.h"
-#include "platform/Application.h"
+#include "platform/ui/Application.h"
 #include "progress/QnProgressbarForm.h"
 #include "tests/support/Fakes.h"
 

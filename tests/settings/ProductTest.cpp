@@ -2,7 +2,7 @@
 
 #include <QFileInfo>
 
-#include "platform/Exception.h"
+#include "platform/base/Exception.h"
 #include "settings/_QnProductManager.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/TempFolder.h"

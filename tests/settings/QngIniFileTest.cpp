@@ -3,8 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "platform/Exception.h"
-#include "platform/NumberFormat.h"
+#include "platform/base/Exception.h"
+#include "platform/base/NumberFormat.h"
 #include "settings/_QngIniFile.h"
 #include "tests/support/TempFolder.h"
 

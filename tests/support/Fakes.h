@@ -6,16 +6,14 @@
 #include <QStringList>
 #include <vector>
 
-#include "platform/Environment.h"
-#include "platform/FolderPicker.h"
-#include "platform/MessageBox.h"
-#include "platform/Screen.h"
-#include "platform/Shell.h"
+#include "platform/os/Environment.h"
+#include "platform/ui/FolderPicker.h"
+#include "platform/base/Dialogs.h"
+#include "platform/ui/Screen.h"
+#include "platform/os/Shell.h"
 
 class FakeEnvironment final : public Environment {
  public:
-  FakeEnvironment() { Environment::SetCurrent(this); }
-  ~FakeEnvironment() override { Environment::SetCurrent(nullptr); }
 
   QString SystemRoot() const override { return Root; }
   QString DocumentsFolder() const override { return Documents; }
@@ -26,14 +24,18 @@ class FakeEnvironment final : public Environment {
   QString Documents;
   QString Executable = QStringLiteral("/usr/bin/ombrevia-download");
   bool Is64Bit = true;
+
+ private:
+  const ScopedService<Environment> FInstalled{*this};
 };
 
 class RecordingShell final : public Shell {
  public:
-  RecordingShell() { Shell::SetCurrent(this); }
-  ~RecordingShell() override { Shell::SetCurrent(nullptr); }
   void Open(const QString& path) override { Opened << path; }
   QStringList Opened;
+
+ private:
+  const ScopedService<Shell> FInstalled{*this};
 };
 
 struct RecordedBox {
@@ -42,12 +44,23 @@ struct RecordedBox {
   QString Text;
 };
 
-class RecordingMessageBoxes {
+// Records every box instead of showing it; questions get `ConfirmAnswer`.
+class RecordingMessageBoxes final : public Dialogs {
  public:
-  RecordingMessageBoxes();
-  ~RecordingMessageBoxes();
+  void Show(MessageKind kind, const QString& title, const QString& text) override {
+    Boxes.push_back({kind, title, text});
+  }
+  bool Confirm(const QString& title, const QString& text) override {
+    Questions.push_back({MessageKind::Information, title, text});
+    return ConfirmAnswer;
+  }
   QStringList Texts() const;
   std::vector<RecordedBox> Boxes;
+  std::vector<RecordedBox> Questions;
+  bool ConfirmAnswer = false;
+
+ private:
+  const ScopedService<Dialogs> FInstalled{*this};
 };
 
 // Answers Execute with a scripted choice and records what it was given.
@@ -68,8 +81,6 @@ class FakeFolderPicker final : public FolderPicker {
 // A screen of a given size with the taskbar where a test puts it.
 class FakeScreen final : public Screen {
  public:
-  FakeScreen() { Screen::SetCurrent(this); }
-  ~FakeScreen() override { Screen::SetCurrent(nullptr); }
   QRect Geometry() const override { return Full; }
   QRect AvailableGeometry() const override { return Available; }
   int PixelsPerInch() const override { return Dpi; }
@@ -81,4 +92,7 @@ class FakeScreen final : public Screen {
   QRect Available{0, 0, 1920, 1040};  // a 40-pixel taskbar at the bottom
   int Dpi = 96;
   QPoint Cursor{-1, -1};
+
+ private:
+  const ScopedService<Screen> FInstalled{*this};
 };

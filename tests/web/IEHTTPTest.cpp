@@ -4,8 +4,8 @@
 #include <QLocale>
 #include <thread>
 
-#include "platform/Exception.h"
-#include "platform/MessageBox.h"
+#include "platform/base/Exception.h"
+#include "platform/base/Dialogs.h"
 #include "tests/support/TempFolder.h"
 #include "tools/LoopbackHttpServer.h"
 #include "web/IEHTTP3.h"

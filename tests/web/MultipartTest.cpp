@@ -5,7 +5,7 @@
 #include <QProcess>
 #include <thread>
 
-#include "platform/Exception.h"
+#include "platform/base/Exception.h"
 #include "tests/support/TempFolder.h"
 #include "tools/LoopbackHttpServer.h"
 #include "web/IEHTTP3.h"

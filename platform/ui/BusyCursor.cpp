@@ -1,0 +1,8 @@
+#include "platform/ui/BusyCursor.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+
+void WaitCursorIndicator::Begin() { QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); }
+
+void WaitCursorIndicator::End() { QGuiApplication::restoreOverrideCursor(); }
