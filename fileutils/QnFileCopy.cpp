@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "platform/base/Exception.h"
+#include "platform/base/FileError.h"
 #include "platform/base/Paths.h"
 #include "platform/base/ProgressSink.h"
 #include "platform/os/Shell.h"
@@ -21,7 +21,7 @@ bool sameFile(const QString& a, const QString& b) {
 
 void open(QFile& file, QIODevice::OpenMode mode) {
   if (!file.open(mode))
-    throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(file.fileName(), file.errorString()));
+    throw FileError(FileAction::Open, file);
 }
 
 // Tells the receiver, or else the progress window, where the copy stands.
@@ -76,10 +76,10 @@ bool CopyFileWithProgress(const QString& ASource, const QString& ADest, bool ASk
   qint64 copied = 0;
   while (!source.atEnd()) {
     const qint64 got = source.read(block.data(), kBlockSize);
-    if (got < 0) throw Exception(QStringLiteral("Cannot read file \"%1\". %2").arg(ASource, source.errorString()));
+    if (got < 0) throw FileError(FileAction::Read, ASource, source.errorString());
     if (got == 0) break;
     if (dest.write(block.constData(), got) != got)
-      throw Exception(QStringLiteral("Cannot write file \"%1\". %2").arg(ADest, dest.errorString()));
+      throw FileError(FileAction::Write, ADest, dest.errorString());
     copied += got;
     progress.report(QString(), static_cast<qint32>(copied), TProgressNotifier::Position);
   }

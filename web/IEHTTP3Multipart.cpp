@@ -2,7 +2,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "platform/base/Exception.h"
+#include "platform/base/FileError.h"
 #include "platform/base/TextCodec.h"
 #include "web/IEHTTP3.h"
 #include "web/iiehttp3_funcs.h"
@@ -12,7 +12,7 @@ namespace {
 QByteArray readWholeFile(const QString& filename) {
   QFile file(filename);
   if (!file.open(QIODevice::ReadOnly))
-    throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(filename, file.errorString()));
+    throw FileError(FileAction::Open, filename, file.errorString());
   return file.readAll();
 }
 

@@ -3,7 +3,7 @@
 #include <zlib.h>
 
 #include "platform/base/Exception.h"
-#include "platform/zip/ZipFormat.h"
+#include "platform/base/Bytes.h"
 
 namespace {
 
@@ -56,7 +56,7 @@ InflateResult inflateInto(const QByteArray& input, qsizetype from, int windowBit
   return result;
 }
 
-quint32 read32(const QByteArray& bytes, qsizetype at) { return zipformat::read32(bytes.constData() + at); }
+quint32 read32(const QByteArray& bytes, qsizetype at) { return bytes::read32(bytes.constData() + at); }
 
 // The offset of the deflate data after a gzip header at `at`, or -1 for a bad header.
 qsizetype gzipDataStart(const QByteArray& bytes, qsizetype at) {

@@ -5,7 +5,7 @@
 #include <QMimeDatabase>
 #include <QRandomGenerator>
 
-#include "platform/base/Exception.h"
+#include "platform/base/FileError.h"
 
 HttpForm::HttpForm() {
   FBoundary = "--------" + QByteArray::number(QRandomGenerator::global()->generate64(), 16).rightJustified(16, '0');
@@ -14,7 +14,7 @@ HttpForm::HttpForm() {
 void HttpForm::AddFormFile(const QString& name, const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly))
-    throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString()));
+    throw FileError(FileAction::Open, path, file.errorString());
   HttpFormField field{name, {}, QMimeDatabase().mimeTypeForFile(path).name(), {}, QFileInfo(path).fileName(), {}};
   field.Content = file.readAll();
   FFields.push_back(std::move(field));

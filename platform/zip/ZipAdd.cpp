@@ -4,7 +4,7 @@
 
 #include <QFileInfo>
 
-#include "platform/base/Exception.h"
+#include "platform/base/FileError.h"
 #include "platform/zip/ZipFile.h"
 
 using namespace zipformat;
@@ -53,7 +53,7 @@ QByteArray localHeader(const CentralRecord& record) {
 void ZipFile::Add(const QString& fileName, const QString& archiveName) {
   if (FMode != ZipMode::ReadWrite && FMode != ZipMode::Write) fail(QStringLiteral("the archive is not open for writing."));
   QFile in(fileName);
-  if (!in.open(QIODevice::ReadOnly)) throw Exception(QStringLiteral("Cannot open file \"%1\". %2").arg(fileName, in.errorString()));
+  if (!in.open(QIODevice::ReadOnly)) throw FileError(FileAction::Open, fileName, in.errorString());
   const QFileInfo info(fileName);
 
   CentralRecord record;
@@ -77,7 +77,7 @@ void ZipFile::Add(const QString& fileName, const QString& archiveName) {
   int flush = Z_NO_FLUSH;
   do {
     const qint64 got = in.read(input.data(), kBlock);
-    if (got < 0) throw Exception(QStringLiteral("Cannot read file \"%1\". %2").arg(fileName, in.errorString()));
+    if (got < 0) throw FileError(FileAction::Read, fileName, in.errorString());
     crc = static_cast<quint32>(::crc32(crc, reinterpret_cast<const Bytef*>(input.constData()), static_cast<uInt>(got)));
     uncompressed += static_cast<quint64>(got);
     flush = in.atEnd() || got == 0 ? Z_FINISH : Z_NO_FLUSH;

@@ -1,5 +1,5 @@
 // The zip format's records as the archive reader/writer uses them (no 64-bit extensions),
-// little-endian field access, DOS time stamps and entry-name decoding.
+// DOS time stamps and entry-name decoding.
 #pragma once
 
 #include <QByteArray>
@@ -7,6 +7,8 @@
 #include <QFileDevice>
 #include <QString>
 #include <QtGlobal>
+
+#include "platform/base/Bytes.h"
 
 namespace zipformat {
 
@@ -24,21 +26,10 @@ constexpr quint16 kMethodDeflated = 8;
 constexpr quint8 kHostDos = 0;
 constexpr quint8 kHostUnix = 3;
 
-inline quint16 read16(const char* at) {
-  const auto* b = reinterpret_cast<const uchar*>(at);
-  return static_cast<quint16>(b[0] | b[1] << 8);
-}
-inline quint32 read32(const char* at) {
-  const auto* b = reinterpret_cast<const uchar*>(at);
-  return b[0] | b[1] << 8 | b[2] << 16 | static_cast<quint32>(b[3]) << 24;
-}
-inline void append16(QByteArray& out, quint16 value) {
-  out.append(static_cast<char>(value & 0xff)).append(static_cast<char>(value >> 8));
-}
-inline void append32(QByteArray& out, quint32 value) {
-  append16(out, static_cast<quint16>(value & 0xffff));
-  append16(out, static_cast<quint16>(value >> 16));
-}
+using bytes::append16;
+using bytes::append32;
+using bytes::read16;
+using bytes::read32;
 
 // Unix mode bits and the permissions they stand for, both ways (read, write, execute for
 // owner, group and others; set-user-ID, set-group-ID and sticky have no place here).

@@ -4,8 +4,11 @@
 
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <vector>
 
+#include "platform/os/Clock.h"
+#include "platform/os/Drives.h"
 #include "platform/os/Environment.h"
 #include "platform/ui/FolderPicker.h"
 #include "platform/base/Dialogs.h"
@@ -95,4 +98,30 @@ class FakeScreen final : public Screen {
 
  private:
   const ScopedService<Screen> FInstalled{*this};
+};
+
+// Answers whether a path is on removable media from a list of folders.
+class FakeRemovableMedia final : public RemovableMedia {
+ public:
+  bool Holds(const QString& path) const override {
+    for (const QString& folder : Removable)
+      if (path.startsWith(folder)) return true;
+    return false;
+  }
+  QStringList Removable;
+
+ private:
+  const ScopedService<RemovableMedia> FInstalled{*this};
+};
+
+// A clock that moves only when told: SleepMs and Advance add to Now; waits cost no real time.
+class FakeClock final : public Clock {
+ public:
+  qint64 NowMs() const override { return Now.load(); }
+  void SleepMs(qint64 ms) override { Advance(ms); }
+  void Advance(qint64 ms) { Now += ms; }
+  std::atomic<qint64> Now{1000000};
+
+ private:
+  const ScopedService<Clock> FInstalled{*this};
 };

@@ -29,9 +29,22 @@ QString deviceHolding(const QString& path) {
   return device;
 }
 
+// The kernel's view: the mount's device, its whole disk, and that disk's sysfs flag.
+class SysfsRemovableMedia final : public RemovableMedia {
+ public:
+  bool Holds(const QString& path) const override;
+};
+
 }  // namespace
 
-bool IsOnRemovableDrive(const QString& path) {
+RemovableMedia& RemovableMedia::Default() {
+  static SysfsRemovableMedia sysfs;
+  return sysfs;
+}
+
+bool IsOnRemovableDrive(const QString& path) { return RemovableMedia::Current().Holds(path); }
+
+bool SysfsRemovableMedia::Holds(const QString& path) const {
   if (path.isEmpty()) return false;
   const QString device = QFileInfo(deviceHolding(path)).canonicalFilePath();
   if (!device.startsWith(QLatin1String("/dev/"))) return false;
