@@ -85,8 +85,9 @@ grep -qx 'Icon=ombrevia-download' "$fresh/usr/share/applications/$app_id.desktop
 echo "== dependencies"
 depends="$(dpkg-deb -f "$app" Depends)"
 echo "Depends: $depends"
-# Every library the executable links must come from a package in Depends, with the version
-# dpkg-shlibdeps reads from the symbols it uses.
+depended="$(tr ',|' '\n\n' <<<"$depends" | sed 's/^ *//; s/ .*//')"  # the package names alone
+# Every library the executable names must come from a package in Depends; dpkg-shlibdeps
+# gives the version the symbols in use need where the library's package records one.
 package_of() {  # library path -> package on this machine
   local path="$1" alt
   for alt in "$path" "$(readlink -f "$path")" "${path/#\/lib\//\/usr\/lib\/}" "${path/#\/usr\/lib\//\/lib\/}"; do
@@ -94,11 +95,20 @@ package_of() {  # library path -> package on this machine
   done
   return 1
 }
-while read -r soname path; do
+ldd "$fresh/usr/bin/ombrevia-download" > "$work/ldd.txt"
+while read -r soname; do
+  # "name => path (address)", or the dynamic loader's "path (address)".
+  path="$(awk -v name="$soname" '$1 == name && $2 == "=>" { print $3 }
+                                   substr($1, length($1) - length(name)) == "/" name { print $1 }' "$work/ldd.txt" | head -n 1)"
+  [ -n "$path" ] || { fail "$soname is not found on this machine"; continue; }
   package="$(package_of "$path")" || { fail "no package holds $path ($soname)"; continue; }
-  if grep -Eq "(^|, )$package \(>= [^)]+\)" <<<"$depends"; then ok "$soname: $package with a version"
+  if grep -qxF "$package" <<<"$depended"; then ok "$soname: $package"
   else fail "$soname comes from $package, which Depends lacks"; fi
-done < <(ldd "$fresh/usr/bin/ombrevia-download" | awk '$2 == "=>" && $3 ~ /^\// { print $1, $3 }')
+done < <(readelf -d "$fresh/usr/bin/ombrevia-download" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+for package in libc6 libqt6core6 libqt6widgets6; do
+  grep -Eq "(^|, )$package \(>= [^)]+\)" <<<"$depends" && ok "$package with the version the symbols need" ||
+    fail "$package without a version"
+done
 grep -Eq '(^|, )qt6-qpa-plugins($|,)' <<<"$depends" && ok "qt6-qpa-plugins (loaded at run time)" ||
   fail "Depends lacks qt6-qpa-plugins"
 
