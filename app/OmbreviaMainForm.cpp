@@ -123,6 +123,7 @@ void TMainFormDownloadSetup::FormCreate() {
   FDownloadFileName.clear();
   SetPercorsoDest(GetDefaultDownloadFolder());
   if (!paths::DirectoryExists(FPercorsoDest)) paths::ForceDirectories(FPercorsoDest);
+  ReportUnusableDownloadFolder(FPercorsoDest);
   EditDestFolder->setText(FPercorsoDest);
 }
 

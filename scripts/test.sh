@@ -26,3 +26,5 @@ export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 LSAN_OPTIONS
 # and line, and the build takes far less time than with full debug information.
 run_suite "$root/build-asan" -DCMAKE_BUILD_TYPE=Sanitize -DCMAKE_CXX_FLAGS_SANITIZE="-O1 -g1 $san" \
   -DCMAKE_EXE_LINKER_FLAGS_SANITIZE="$san"
+echo "== the Debian packages: build, lintian, validators, install into a fresh root"
+bash "$root/scripts/package-test.sh"
