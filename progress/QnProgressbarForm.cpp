@@ -1,9 +1,9 @@
 #include "progress/QnProgressbarForm.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QEvent>
 #include <QLabel>
-#include <QDeadlineTimer>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
@@ -94,8 +94,7 @@ void TFlatProgressBar::paintEvent(QPaintEvent*) {
   if (FMax > 0) painter.fillRect(QRect(0, 0, int(qint64(width()) * FPosition / FMax), height()), QColor(0x00, 0xFF, 0x00));
 }
 
-TFormQnProgressBar::TFormQnProgressBar()
-    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint) {
+TFormQnProgressBar::TFormQnProgressBar() : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint) {
   QPalette colours = palette();
   colours.setColor(QPalette::Window, kBand);
   colours.setColor(QPalette::WindowText, kText);

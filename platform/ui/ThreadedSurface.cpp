@@ -55,7 +55,8 @@ struct ThreadedSurface::Native {
     xcb_window_t window = focus->focus;
     free(focus);
     if (window != XCB_INPUT_FOCUS_POINTER_ROOT) return window;
-    xcb_query_pointer_reply_t* pointer = xcb_query_pointer_reply(Connection, xcb_query_pointer(Connection, Root), nullptr);
+    xcb_query_pointer_reply_t* pointer =
+        xcb_query_pointer_reply(Connection, xcb_query_pointer(Connection, Root), nullptr);
     if (!pointer) return XCB_NONE;
     window = pointer->child;
     free(pointer);
@@ -65,7 +66,8 @@ struct ThreadedSurface::Native {
   // Puts `image` at the window's origin, in as many requests as the display's limit asks.
   void put(const QImage& image) const {
     const auto bytesPerLine = static_cast<uint32_t>(image.bytesPerLine());
-    const int rowsPerRequest = std::max<int>(1, static_cast<int>((MaxRequestBytes - kPutImageHeader) / bytesPerLine));
+    const uint32_t room = MaxRequestBytes > kPutImageHeader ? MaxRequestBytes - kPutImageHeader : 0;
+    const int rowsPerRequest = std::clamp<uint32_t>(room / bytesPerLine, 1, static_cast<uint32_t>(image.height()));
     for (int top = 0; top < image.height(); top += rowsPerRequest) {
       const int rows = std::min(rowsPerRequest, image.height() - top);
       xcb_put_image(Connection, XCB_IMAGE_FORMAT_Z_PIXMAP, Window, Gc, static_cast<uint16_t>(image.width()),

@@ -9,9 +9,9 @@
 int main(int argc, char** argv) {
   QProcess xvfb;
   xvfb.setProcessChannelMode(QProcess::SeparateChannels);
-  xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                                      QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-                                      QStringLiteral("tcp")});
+  xvfb.start(QStringLiteral("Xvfb"),
+             {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
+              QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
   QByteArray number;
   while (!number.endsWith('\n') && xvfb.waitForReadyRead(10000)) number += xvfb.readAllStandardOutput();
   if (number.trimmed().isEmpty()) {
