@@ -41,10 +41,10 @@ std::vector<int> BusyDotCentres(qint32 phase, int width) {
 }
 
 void TFormQnProgressBar::PaintBusyAnimation(QObject*) {
-  if (!FShownForFrames || !FForeground) return;
-  const QSize strip(FStripWidth, FStripHeight);
-  if (strip.isEmpty()) return;
-  FStripSurface->DrawFrame(strip, [&](QPainter& painter) {
+  if (!FShownForFrames) return;
+  // Asked of the display: the user-interface thread, blocked, learns of no focus change.
+  if (!FStripSurface->WindowHasInputFocus()) return;
+  FStripSurface->DrawFrame([&](QPainter& painter, const QSize& strip) {
     painter.fillRect(QRect(QPoint(0, 0), strip), kBand);
     if (FBarShown) return;
     qint32 phase = MyPosition + 1;

@@ -1,10 +1,13 @@
 #include "progress/QnProgressbarForm.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QEvent>
 #include <QLabel>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
+#include <QWindow>
 #include <thread>
 
 #include "lang/QnLangGlobalDataModule.h"
@@ -20,6 +23,9 @@ const QColor kBand(0xD1, 0xF4, 0xCC);
 const QColor kText(0x00, 0x2B, 0x00);
 constexpr int kOpacity = 220;
 constexpr int kFadeStep = 30;
+// How long Start waits for the display to expose the band: long enough for a window
+// manager to map it, short enough not to matter when there is none that answers.
+constexpr int kExposeWaitMs = 500;
 
 int scaled(int length) { return Screen::Current().Scale(length); }
 
@@ -39,6 +45,11 @@ void setScreenCursor(Qt::CursorShape shape) {
 
 void enableMainWindow(bool enabled) {
   if (Application* application = Application::Instance()) application->EnableMainWindow(enabled);
+}
+
+QWidget* mainWindow() {
+  Application* application = Application::Instance();
+  return application ? application->MainForm() : nullptr;
 }
 
 QIcon stopIcon() {
@@ -83,8 +94,7 @@ void TFlatProgressBar::paintEvent(QPaintEvent*) {
   if (FMax > 0) painter.fillRect(QRect(0, 0, int(qint64(width()) * FPosition / FMax), height()), QColor(0x00, 0xFF, 0x00));
 }
 
-TFormQnProgressBar::TFormQnProgressBar()
-    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+TFormQnProgressBar::TFormQnProgressBar() : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint) {
   QPalette colours = palette();
   colours.setColor(QPalette::Window, kBand);
   colours.setColor(QPalette::WindowText, kText);
@@ -139,7 +149,20 @@ void TFormQnProgressBar::FormCreate() {
   ProgressBar->SetMax(0);
   FlagCancel = false;
   setOpacity(this, 0);
+  stayAboveMainWindow();
   StopWatchProcessMessages.start();
+}
+
+// The band belongs to the main window (the window manager keeps it above that window
+// and lets other applications' windows cover both), not above the whole desktop.
+// Not a parent widget: the band outlives whatever happens to the main window's object.
+void TFormQnProgressBar::stayAboveMainWindow() {
+  QWidget* main = mainWindow();
+  if (!main) return;
+  main = main->window();
+  main->winId();
+  winId();
+  windowHandle()->setTransientParent(main->windowHandle());
 }
 
 QString TFormQnProgressBar::ProgressCaption() const { return cxLabelProgressBar->text(); }
@@ -205,9 +228,7 @@ void TFormQnProgressBar::Start(const QString& ATitle, const QString& AText, doub
   ProgressBar->SetPosition(0);
   ProgressBar->setVisible(AMax != 0);
   Initialize();
-  show();
-  activateWindow();
-  repaint();
+  if (!bringOnScreen()) return;  // a handler run meanwhile ended the last cycle
   publishState();
   if (AMax == 0 && !MyWorkerThread) {
     MyWorkerThread = std::make_unique<TMyWorkerThread>();
@@ -216,6 +237,26 @@ void TFormQnProgressBar::Start(const QString& ATitle, const QString& AText, doub
     MyWorkerThread->Start();
   }
   enableMainWindow(false);
+}
+
+bool TFormQnProgressBar::isExposed() const { return windowHandle() && windowHandle()->isExposed(); }
+
+// The caller blocks right after Start, so the band must be on the screen before Start
+// returns: the display's exposure arrives through the event queue, which is pumped here
+// for it (user input left waiting) for a bounded time; then painted and faded in.
+bool TFormQnProgressBar::bringOnScreen() {
+  show();
+  activateWindow();
+  const QPointer<TFormQnProgressBar> alive(this);
+  const QDeadlineTimer bound(kExposeWaitMs);
+  while (!isExposed() && !bound.hasExpired()) {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    if (!alive) return false;
+    if (!isExposed()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  repaint();
+  if (qRound(windowOpacity() * 255) < kOpacity) FadeIn();
+  return true;
 }
 
 void TFormQnProgressBar::StepIt(const QString& AText) {
@@ -274,26 +315,24 @@ void TFormQnProgressBar::FadeOut() {
 
 void TFormQnProgressBar::publishState() {
   FShownForFrames = isVisible();
-  FForeground = isActiveWindow();
   FBarShown = ProgressBar->isVisible();
   FWindowWidth = width();
-  FStripWidth = PaintBoxProgress->width();
-  FStripHeight = PaintBoxProgress->height();
+  publishStripGeometry();
+}
+
+void TFormQnProgressBar::publishStripGeometry() {
+  FStripSurface->SetGeometry(PaintBoxProgress->size(), PaintBoxProgress->devicePixelRatioF());
 }
 
 bool TFormQnProgressBar::event(QEvent* event) {
   const bool handled = QWidget::event(event);
-  if (event->type() == QEvent::WindowActivate) {
-    publishState();
-    FadeIn();
-  } else if (event->type() == QEvent::WindowDeactivate || event->type() == QEvent::Hide) {
-    publishState();
-  }
+  if (event->type() == QEvent::Show || event->type() == QEvent::Hide) publishState();
   return handled;
 }
 
 bool TFormQnProgressBar::eventFilter(QObject* watched, QEvent* event) {
   if (watched != PaintBoxProgress || event->type() != QEvent::Paint) return QWidget::eventFilter(watched, event);
+  publishStripGeometry();  // a move to a screen of another pixel ratio repaints the strip
   QPainter painter(PaintBoxProgress);
   painter.fillRect(PaintBoxProgress->rect(), kBand);
   FStripSurface->PaintLastFrame(painter);  // under the ticker's lock
@@ -319,6 +358,7 @@ bool StepProgress(const QString& AText) {
     if (ProgressForm->StopWatchProcessMessages.elapsed() > 3000) {
       ProgressForm->StopWatchProcessMessages.restart();
       QCoreApplication::processEvents();  // when a click on the cancel button can arrive
+      if (!ProgressForm) return true;  // a handler run by the pump ended the last cycle
     }
     setScreenCursor(IsMouseOverControl(ProgressForm->BtnCancel) ? Qt::PointingHandCursor : Qt::WaitCursor);
   } else {

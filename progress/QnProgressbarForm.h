@@ -105,6 +105,9 @@ class TFormQnProgressBar : public QWidget {
   void SetProgressTitle(const QString& text);
 
   void Initialize();
+  // Begins a cycle. The band is on the screen, painted and faded in when this returns:
+  // it waits for the display to expose it (at most half a second), pumping the queue
+  // without user input meanwhile; the window may be freed by a handler run then.
   void Start(const QString& ATitle, const QString& AText, double AMax);
   void StepIt(const QString& AText);
   void StepValue(const QString& AText, double AValue);
@@ -124,10 +127,14 @@ class TFormQnProgressBar : public QWidget {
 
  private:
   void FormCreate();
+  void stayAboveMainWindow();
+  bool isExposed() const;
+  bool bringOnScreen();
   void FadeIn();
   void FadeOut();
   void centreCaption();
   void publishState();
+  void publishStripGeometry();
 
   TProgressBarStateList ProgressBarStateList;
   bool FlagCancel = false;
@@ -137,16 +144,15 @@ class TFormQnProgressBar : public QWidget {
   std::unique_ptr<ThreadedSurface> FStripSurface;
   // What a frame reads, published by the user-interface thread.
   std::atomic<bool> FShownForFrames{false};
-  std::atomic<bool> FForeground{false};
   std::atomic<bool> FBarShown{false};
   std::atomic<int> FWindowWidth{0};
-  std::atomic<int> FStripWidth{0};
-  std::atomic<int> FStripHeight{0};
 };
 
 extern TFormQnProgressBar* ProgressForm;
 extern qint32 ProgressMargin;
 
+// The window's routines. StepProgress pumps the queue at most every 3 seconds while the
+// cancel button is shown; a handler run then may end the last cycle (it answers true).
 void StartProgress(const QString& ATitle, const QString& AText, qint32 AMax, bool AShowCancel);
 void StartProgress(const QString& AText, qint32 AMax, bool AShowCancel);
 void StartProgress(const QString& AText, qint32 AMax);

@@ -1,23 +1,16 @@
-// quarnell-progress-demo: the progress band over a user-interface thread that is blocked,
-// for a person to look at: four seconds of busy animation, then a bar that fills.
+// quarnell-progress-demo: the progress band over a user-interface thread that blocks right
+// after starting it, as the archive manager and the file copy do, for a person to look at:
+// four seconds of busy animation, then a nested cycle whose bar fills step by step.
 #include <QApplication>
 #include <thread>
 
 #include "lang/QnLangGlobalDataModule.h"
 #include "progress/QnProgressbarForm.h"
 
-namespace {
-void pumpFor(int milliseconds) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  while (std::chrono::steady_clock::now() < until) QCoreApplication::processEvents();
-}
-}  // namespace
-
 int main(int argc, char* argv[]) {
   QApplication toolkit(argc, argv);
   LangStartUp();
   StartProgress(QStringLiteral("Attendere..."), QStringLiteral("Estrazione del pacchetto in corso..."), 0, false);
-  pumpFor(500);
   std::this_thread::sleep_for(std::chrono::seconds(4));  // the blocked operation: only the ticker draws
   StartProgress(QStringLiteral("Copia dei file"), 10, true);
   for (int step = 1; step <= 10; ++step) {

@@ -102,6 +102,22 @@ TEST_F(ProgressWindow, ACancelClickIsNoticedAtTheNextPump) {
   EXPECT_FALSE(StepProgressValue(3));
 }
 
+TEST_F(ProgressWindow, AHandlerRunByTheStepsPumpMayEndTheLastCycle) {
+  // A copy with a cancel button; meanwhile a handler waiting in the queue (the main window
+  // closing, say) ends every cycle. The copy steps on and ends its own cycle as usual.
+  StartProgress("copy", 100, true);
+  ASSERT_TRUE(StepProgress("file 1"));
+  QMetaObject::invokeMethod(qApp, [] { while (ProgressForm) StopProgress(); }, Qt::QueuedConnection);
+  std::this_thread::sleep_for(std::chrono::milliseconds(3100));
+  EXPECT_TRUE(StepProgress("file 2"));  // pumped: the handler ran and freed the window
+  EXPECT_EQ(ProgressForm, nullptr);
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  EXPECT_TRUE(StepProgress("file 3"));
+  EXPECT_FALSE(StepProgressValue(4));
+  StopProgress();
+  EXPECT_TRUE(mainWindow.isEnabled());
+}
+
 TEST_F(ProgressWindow, TheBandSitsAboveTheTaskbarWhereverItIs) {
   struct Case {
     QRect available;

@@ -1,18 +1,24 @@
-// The on-screen tests of the progress window run on a real X display: an Xvfb of their own.
+// The on-screen tests of the progress window run on a real X display: an Xvfb of their own,
+// on a display number that Xvfb picks among the free ones and reports once it is ready.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QProcess>
-#include <thread>
+#include <cstdio>
 
 int main(int argc, char** argv) {
   QProcess xvfb;
-  const QString display = QStringLiteral(":%1").arg(90 + QCoreApplication::applicationPid() % 9);
-  xvfb.start(QStringLiteral("Xvfb"), {display, QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1280x800x24"),
-                                      QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-  if (!xvfb.waitForStarted(10000)) return 1;
-  std::this_thread::sleep_for(std::chrono::milliseconds(700));
-  qputenv("DISPLAY", display.toUtf8());
+  xvfb.setProcessChannelMode(QProcess::SeparateChannels);
+  xvfb.start(QStringLiteral("Xvfb"),
+             {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
+              QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+  QByteArray number;
+  while (!number.endsWith('\n') && xvfb.waitForReadyRead(10000)) number += xvfb.readAllStandardOutput();
+  if (number.trimmed().isEmpty()) {
+    std::fprintf(stderr, "Xvfb did not start: %s\n", xvfb.readAllStandardError().constData());
+    return 1;
+  }
+  qputenv("DISPLAY", ":" + number.trimmed());
   qputenv("QT_QPA_PLATFORM", "xcb");
   int result;
   {
