@@ -53,7 +53,8 @@ for target in "${targets[@]}"; do
     -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=512 \
     -artifact_prefix="$findings/" "$work" "$corpus" >"$log" 2>&1 || true
   grep -E '^#[0-9]+: cov' "$log" | tail -1 || tail -5 "$log"
-  # Only what reaches code the tree's corpus does not is added to it.
-  nice -n 10 "$binary" -merge=1 "$corpus" "$work" >>"$log" 2>&1 || echo "fuzz: merging into $corpus failed, see $log" >&2
+  # Only inputs that reach edges the tree's corpus does not are added to it (hit counts
+  # aside, and as few as cover them), so it stays small.
+  nice -n 10 "$binary" -merge=1 -set_cover_merge=1 -use_counters=0 "$corpus" "$work" >>"$log" 2>&1 || echo "fuzz: merging into $corpus failed, see $log" >&2
   echo "   corpus: $(find "$corpus" -type f | wc -l) files; findings: $(find "$findings" -type f | wc -l) in $findings"
 done
