@@ -92,6 +92,9 @@ std::map<QString, zipformat::CentralRecord> checkWrittenAsRecorded(ZipFile& zip,
     if (!relative.isEmpty()) finalRecord[relative] = record;
   }
   for (const auto& [relative, record] : finalRecord) {
+    // The system cuts a path at a NUL: such an entry would land under another name.
+    FUZZ_CHECK(!relative.contains(QChar(0)),
+               QStringLiteral("entry \"%1\" with a NUL in its name was extracted").arg(QString(relative).replace(QChar(0), QStringLiteral("\\0"))));
     const QFileInfo info(destination + relative);
     if (info.isDir()) continue;  // a later folder entry of the same name
     FUZZ_CHECK(info.isFile(), QStringLiteral("entry %1 reported extracted but missing").arg(relative));
@@ -157,7 +160,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int i = 0; i < zip.FileCount(); ++i) {
       const QString target = naiveTarget(destination, zip.FileName(i));
       if (!target.startsWith(destination) && !QFileInfo::exists(target)) escapes << target;
-      zip.IndexOf(zip.FileName(i));
+      const int found = zip.IndexOf(zip.FileName(i));
+      FUZZ_CHECK(found >= 0 && found <= i, QStringLiteral("IndexOf does not find the first entry of a name"));
     }
   }
   bool extracted = false;
