@@ -34,16 +34,16 @@ QList<QByteArray> SplitRaw(const QByteArray& bytes, char separator) {
 QString EncodeUrlQuery(const QString& query) {
   static const QByteArray kept = "&+-.=?@_~";
   QString encoded;
-  for (const QChar c : query) {
-    const char16_t u = c.unicode();
-    if ((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || (u < 128 && kept.contains(char(u)))) {
-      encoded += c;
-    } else if (u == ' ') {
+  // Byte by byte of the UTF-8 form, so that a character beyond U+FFFF (two UTF-16 units)
+  // is escaped as its own four bytes.
+  for (const char c : query.toUtf8()) {
+    const auto byte = static_cast<uchar>(c);
+    if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') || kept.contains(c))
+      encoded += QLatin1Char(c);
+    else if (byte == ' ')
       encoded += QStringLiteral("%20");
-    } else {
-      for (const char byte : QString(c).toUtf8())
-        encoded += QLatin1Char('%') + QString::number(uchar(byte), 16).toUpper().rightJustified(2, QLatin1Char('0'));
-    }
+    else
+      encoded += QLatin1Char('%') + QString::number(byte, 16).toUpper().rightJustified(2, QLatin1Char('0'));
   }
   return encoded;
 }

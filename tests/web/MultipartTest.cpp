@@ -53,6 +53,8 @@ TEST(Multipart, Base64AndSplitting) {
   EXPECT_EQ(SplitRaw("a&", '&'), QList<QByteArray>{"a"});
   EXPECT_EQ(SplitRaw("a&&b", '&'), (QList<QByteArray>{"a", "", "b"}));
   EXPECT_EQ(EncodeUrlQuery("?a=%41&b=c d~"), "?a=%2541&b=c%20d~");
+  // Characters beyond U+FFFF are escaped as their four UTF-8 bytes, not as two halves.
+  EXPECT_EQ(EncodeUrlQuery(QStringLiteral("?q=Citt\u00e0 \U0001F600")), "?q=Citt%C3%A0%20%F0%9F%98%80");
 }
 
 TEST(Multipart, ExactBodyWithTextAndFileParts) {
