@@ -1,5 +1,6 @@
 // Writing one entry at the data end: local header, data deflated in a stream, then the
 // header's CRC-32 and sizes filled in, and a central-directory record for Close.
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <QFileInfo>
@@ -32,6 +33,12 @@ quint32 unixMode(const QFileInfo& info) {
   return mode;
 }
 
+bool sameOpenFile(const QFile& a, const QFile& b) {
+  struct stat first{}, second{};
+  return ::fstat(a.handle(), &first) == 0 && ::fstat(b.handle(), &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
+
 QByteArray localHeader(const CentralRecord& record) {
   QByteArray header;
   append32(header, kLocalHeaderSignature);
@@ -52,8 +59,13 @@ QByteArray localHeader(const CentralRecord& record) {
 
 void ZipFile::Add(const QString& fileName, const QString& archiveName) {
   if (FMode != ZipMode::ReadWrite && FMode != ZipMode::Write) fail(QStringLiteral("the archive is not open for writing."));
+  if (FRecords.size() >= kMaxEntries)
+    fail(QStringLiteral("cannot add \"%1\": the archive already holds 65,535 entries, the most there can be without zip64.")
+             .arg(archiveName));
   QFile in(fileName);
   if (!in.open(QIODevice::ReadOnly)) throw FileError(FileAction::Open, fileName, in.errorString());
+  // Reading the archive while appending to it would never reach the end.
+  if (sameOpenFile(in, FStream)) fail(QStringLiteral("cannot add the archive to itself (\"%1\").").arg(fileName));
   const QFileInfo info(fileName);
 
   CentralRecord record;

@@ -175,7 +175,7 @@ TEST(QnZipManager, UpdateReplacesAndRemovesEntriesByCompaction) {
   const qint64 directoryEntry = reader.Records()[1].Serialized().size();
   reader.Close();
   manager.Open(temp.Path() + "t.zip");
-  manager.DeleteFile("/somewhere/TWO.BIN");  // ASCII case does not matter; folders are cut off
+  manager.DeleteFile("C:\\somewhere\\TWO.BIN");  // ASCII case does not matter; the path is cut off
   manager.Close();
   EXPECT_EQ(QFileInfo(temp.Path() + "t.zip").size(), sizeBefore - (thirdAt - secondAt) - directoryEntry);
   reader.Open(temp.Path() + "t.zip", ZipMode::Read);
@@ -243,8 +243,11 @@ TEST(QnZipManager, DamagedArchivesGiveClearErrors) {
   const qsizetype central = good.indexOf(QByteArray("PK\x01\x02", 4));
   const qsizetype end = good.lastIndexOf(QByteArray("PK\x05\x06", 4));
 
-  QByteArray wrongCrc = good;
+  QByteArray wrongCrc = good;  // in both headers: only the data can tell
   wrongCrc[central + 16] = static_cast<char>(wrongCrc[central + 16] ^ 0x5a);
+  wrongCrc[14] = static_cast<char>(wrongCrc[14] ^ 0x5a);
+  QByteArray centralCrcOnly = good;
+  centralCrcOnly[central + 16] = static_cast<char>(centralCrcOnly[central + 16] ^ 0x5a);
   QByteArray pastEnd = good;
   pastEnd[end + 19] = '\x7f';  // directory offset far beyond the file
   QByteArray offsetOut = good;
@@ -260,6 +263,7 @@ TEST(QnZipManager, DamagedArchivesGiveClearErrors) {
   };
   const Case cases[] = {
       {"wrong crc", wrongCrc, "CRC-32 mismatch"},
+      {"headers disagree", centralCrcOnly, "local header gives other sizes or another CRC-32"},
       {"directory past the end", pastEnd, "points past the end of the file"},
       {"offset outside", offsetOut, "points past the archive's data"},
       {"corrupt data", corruptData, "data.bin"},
