@@ -97,7 +97,7 @@ bool TQnZipManager::SaveFiles(const QStringList& AFileList, const QString&, cons
   // Refused before the archive is made: a directory past 65,535 entries could not be
   // written at the end, and the target among the sources would grow without end.
   if (AFileList.size() > zipformat::kMaxEntries)
-    throw Exception(QStringLiteral("%1: %2 files are more than the 65,535 entries an archive can hold without zip64.")
+    throw Exception(QStringLiteral("%1: cannot hold %2 files; an archive holds at most 65,535 entries without zip64.")
                         .arg(AOutZipFile)
                         .arg(AFileList.size()));
   for (const QString& name : AFileList) refuseArchiveItself(name, AOutZipFile);

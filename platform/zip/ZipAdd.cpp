@@ -3,8 +3,6 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
-#include <QFileInfo>
-
 #include "platform/base/FileError.h"
 #include "platform/zip/ZipFile.h"
 
@@ -25,18 +23,11 @@ struct DeflateStream {
   }
 };
 
-quint32 unixMode(const QFileInfo& info) {
-  const QFileDevice::Permissions p = info.permissions();
-  quint32 mode = 0;
-  for (const auto& [bit, permission] : kModeBits)
-    if (p & permission) mode |= bit;
-  return mode;
-}
-
-bool sameOpenFile(const QFile& a, const QFile& b) {
-  struct stat first{}, second{};
-  return ::fstat(a.handle(), &first) == 0 && ::fstat(b.handle(), &second) == 0 && first.st_dev == second.st_dev &&
-         first.st_ino == second.st_ino;
+// The open file's status; one call gives its identity, its mode bits and its time.
+struct stat statusOf(const QFile& file) {
+  struct stat status{};
+  if (::fstat(file.handle(), &status) != 0) throw FileError(FileAction::Read, file.fileName(), qt_error_string(errno));
+  return status;
 }
 
 QByteArray localHeader(const CentralRecord& record) {
@@ -64,17 +55,19 @@ void ZipFile::Add(const QString& fileName, const QString& archiveName) {
              .arg(archiveName));
   QFile in(fileName);
   if (!in.open(QIODevice::ReadOnly)) throw FileError(FileAction::Open, fileName, in.errorString());
+  const struct stat status = statusOf(in), archiveStatus = statusOf(FStream);
   // Reading the archive while appending to it would never reach the end.
-  if (sameOpenFile(in, FStream)) fail(QStringLiteral("cannot add the archive to itself (\"%1\").").arg(fileName));
-  const QFileInfo info(fileName);
+  if (status.st_dev == archiveStatus.st_dev && status.st_ino == archiveStatus.st_ino)
+    fail(QStringLiteral("cannot add the archive to itself (\"%1\").").arg(fileName));
 
   CentralRecord record;
   record.VersionMadeBy = kVersionMadeBy;
   record.Flags = kFlagUtf8Name;
   record.RawName = archiveName.toUtf8();
   if (record.RawName.size() > 0xFFFF) fail(QStringLiteral("the entry name \"%1\" is too long.").arg(archiveName));
-  ToDosStamp(info.lastModified(), record.ModDate, record.ModTime);
-  record.ExternalAttributes = (kUnixRegularFile | unixMode(info)) << 16 | (info.isWritable() ? 0 : 0x01);
+  ToDosStamp(QDateTime::fromSecsSinceEpoch(status.st_mtim.tv_sec), record.ModDate, record.ModTime);
+  const quint32 mode = status.st_mode & 0777;  // set-user-ID, set-group-ID and sticky stay behind
+  record.ExternalAttributes = (kUnixRegularFile | mode) << 16 | ((mode & 0200) ? 0 : kDosReadOnly);
   record.LocalHeaderOffset = FDataEnd;
 
   const QByteArray header = localHeader(record);

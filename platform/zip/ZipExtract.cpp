@@ -19,7 +19,6 @@ namespace {
 constexpr qint64 kBlock = 64 * 1024;
 constexpr quint32 kUnixFileTypeMask = 0170000;
 constexpr quint32 kUnixSymbolicLink = 0120000;
-constexpr quint8 kDosReadOnly = 0x01;
 
 Exception entryError(const CentralRecord& record, const QString& what) {
   return Exception(QStringLiteral("Zip entry \"%1\": %2").arg(VisibleName(record.Name()), what));

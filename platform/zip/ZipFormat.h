@@ -29,14 +29,15 @@ constexpr quint16 kMethodStored = 0;
 constexpr quint16 kMethodDeflated = 8;
 constexpr quint8 kHostDos = 0;
 constexpr quint8 kHostUnix = 3;
+constexpr quint8 kDosReadOnly = 0x01;  // in the external attributes' low byte
 
 using bytes::append16;
 using bytes::append32;
 using bytes::read16;
 using bytes::read32;
 
-// Unix mode bits and the permissions they stand for, both ways (read, write, execute for
-// owner, group and others; set-user-ID, set-group-ID and sticky have no place here).
+// Unix mode bits and the permissions they stand for (read, write, execute for owner, group
+// and others; set-user-ID, set-group-ID and sticky have no place here).
 inline constexpr std::pair<quint32, QFileDevice::Permission> kModeBits[] = {
     {0400, QFileDevice::ReadOwner}, {0200, QFileDevice::WriteOwner}, {0100, QFileDevice::ExeOwner},
     {040, QFileDevice::ReadGroup},  {020, QFileDevice::WriteGroup},  {010, QFileDevice::ExeGroup},
