@@ -3,6 +3,7 @@
 set -euo pipefail
 packages=(cmake g++ qt6-base-dev libcurl4-openssl-dev zlib1g-dev nlohmann-json3-dev
           libgtest-dev libcpp-httplib-dev zip unzip xvfb xauth xdotool libgl-dev qt6-qpa-plugins pkg-config openssl gzip)
+packages+=(python3)  # the zip tests write some archives with Python's zipfile
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
