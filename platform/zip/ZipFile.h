@@ -37,8 +37,8 @@ class ZipFile {
 
   // Read and ReadWrite read the central directory (ReadWrite puts the data end at its
   // start and keeps the archive comment for Close); Write creates the file or empties it.
-  // Any archive open before is closed first. An archive whose entries share or overlap
-  // their local headers is refused here.
+  // Any archive open before is closed first. An archive whose entries share one local
+  // header is refused here; an entry whose data runs into the next one, when extracted.
   void Open(const QString& path, ZipMode mode);
   // In ReadWrite and Write mode writes the central directory at the data end; always
   // releases the file and forgets the records.
@@ -52,7 +52,8 @@ class ZipFile {
   // ASCII case; -1 when none.
   int IndexOf(const QString& name) const;
 
-  // Extracts the entry named `name` (looked up as by IndexOf) under `folder`.
+  // Extracts the entry named `name` (looked up as by IndexOf) under `folder`. An existing
+  // file of that name is removed and made anew, so no link carries the write elsewhere.
   void Extract(const QString& name, const QString& folder);
   // Extracts every entry, in central-directory order, under `folder`. Every name and the
   // total size are checked before the first file is written.
