@@ -269,18 +269,17 @@ TEST(QnZipManager, DamagedArchivesGiveClearErrors) {
 
 TEST(QnZipManager, NamesWithANulAreRefusedAndNeverWriteThroughALink) {
   TempFolder temp;
-  QDir().mkpath(temp.Path() + "outside");
+  const QString victim = temp.Write("outside/victim.txt", "must stay as it is");
   QDir().mkpath(temp.Path() + "dest");
-  ASSERT_TRUE(QFile::link(temp.Path() + "outside", temp.Path() + "dest/prelink"));
+  ASSERT_TRUE(QFile::link(victim, temp.Path() + "dest/prelink"));
   struct Case {
     const char* name;
-    QByteArray stored;
+    QByteArray stored;  // a path cut at the NUL would name "good" or the link
     const char* shown;
   };
   const Case cases[] = {
       {"cut short to a plain name", QByteArray("good\0.txt", 9), "good\\x00.txt"},
       {"cut short to a link", QByteArray("prelink\0", 8), "prelink\\x00"},
-      {"cut short inside a folder", QByteArray("sub/x\0/../../y", 14), "sub/x\\x00/../../y"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -290,7 +289,7 @@ TEST(QnZipManager, NamesWithANulAreRefusedAndNeverWriteThroughALink) {
     const QString archive = temp.Write(QString(c.name) + ".zip", builder.Finish());
     const QByteArray original = ReadFile(archive);
     EXPECT_TRUE(ErrorOf([&] { UnzipFile(archive, temp.Path() + "dest", false); }).contains(c.shown));
-    EXPECT_TRUE(IsEmptyFolder(temp.Path() + "outside"));
+    EXPECT_EQ(ReadFile(victim), "must stay as it is");
     EXPECT_EQ(QDir(temp.Path() + "dest").entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
               QStringList{"prelink"});  // refused before the first file
     EXPECT_EQ(ReadFile(archive), original);
