@@ -8,10 +8,20 @@ namespace {
 
 constexpr qint64 kMoveBlock = 1024 * 1024;
 
-// The text after the last "/" or ":"; this module's callers pass native paths.
-QString bareName(const QString& path) {
-  const qsizetype cut = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char(':')));
-  return path.mid(cut + 1);
+// An entry name given by the caller: the text after the last "\\" or ":". Forward slashes
+// stay, so that entries inside folders are reached as they are listed ("docs/readme.txt").
+QString entryName(const QString& name) {
+  const qsizetype cut = std::max(name.lastIndexOf(QLatin1Char('\\')), name.lastIndexOf(QLatin1Char(':')));
+  return name.mid(cut + 1);
+}
+
+// The name a file on disk is stored under: its bare name, cut at either separator.
+QString storedName(const QString& path) { return entryName(paths::ExtractBareName(path)); }
+
+// Reading the archive while appending to it would never end: refused before any change.
+void refuseArchiveItself(const QString& file, const QString& archive) {
+  if (ZipFile::SameFile(file, archive))
+    throw Exception(QStringLiteral("%1: cannot add the archive to itself (\"%2\").").arg(archive, file));
 }
 
 bool writable(const ZipFile& zip) { return zip.Mode() == ZipMode::ReadWrite || zip.Mode() == ZipMode::Write; }
@@ -40,15 +50,17 @@ void TQnZipManager::Open(const QString& AZipFile) {
 
 void TQnZipManager::AddFile(const QString& AFileName) {
   if (!writable(*FZipFile)) return;
-  DeleteFile(AFileName);
-  FZipFile->Add(AFileName, bareName(AFileName));
+  refuseArchiveItself(AFileName, FZipFile->Stream().fileName());
+  const QString name = storedName(AFileName);
+  ZipRemoveEntry(name);
+  FZipFile->Add(AFileName, name);
 }
 
 void TQnZipManager::ExtractFile(const QString& AFileName, const QString& ADestDir) {
-  FZipFile->Extract(bareName(AFileName), ADestDir);
+  FZipFile->Extract(entryName(AFileName), ADestDir);
 }
 
-void TQnZipManager::DeleteFile(const QString& AFileName) { ZipRemoveEntry(bareName(AFileName)); }
+void TQnZipManager::DeleteFile(const QString& AFileName) { ZipRemoveEntry(entryName(AFileName)); }
 
 void TQnZipManager::Close() { FZipFile->Close(); }
 
@@ -82,12 +94,19 @@ void TQnZipManager::ZipRemoveEntry(const QString& name) {
 
 bool TQnZipManager::SaveFiles(const QStringList& AFileList, const QString&, const QString& AOutZipFile,
                              bool AShowProgress) {
+  // Refused before the archive is made: a directory past 65,535 entries could not be
+  // written at the end, and the target among the sources would grow without end.
+  if (AFileList.size() > zipformat::kMaxEntries)
+    throw Exception(QStringLiteral("%1: cannot hold %2 files; an archive holds at most 65,535 entries without zip64.")
+                        .arg(AOutZipFile)
+                        .arg(AFileList.size()));
+  for (const QString& name : AFileList) refuseArchiveItself(name, AOutZipFile);
   ProgressCycle progress(AShowProgress, QString(), static_cast<qint32>(AFileList.size()));
   FZipFile->Open(AOutZipFile, ZipMode::Write);
   const ClosesArchive closes{*FZipFile};
   for (const QString& name : AFileList) {
     progress.Step(QString());  // no cancel button: the answer is not looked at
-    FZipFile->Add(name, bareName(name));
+    FZipFile->Add(name, storedName(name));
   }
   FZipFile->Close();  // here, so that an error writing the directory reaches the caller
   return !AFileList.isEmpty();

@@ -1,8 +1,7 @@
 // Writing one entry at the data end: local header, data deflated in a stream, then the
 // header's CRC-32 and sizes filled in, and a central-directory record for Close.
+#include <sys/stat.h>
 #include <zlib.h>
-
-#include <QFileInfo>
 
 #include "platform/base/FileError.h"
 #include "platform/zip/ZipFile.h"
@@ -24,12 +23,11 @@ struct DeflateStream {
   }
 };
 
-quint32 unixMode(const QFileInfo& info) {
-  const QFileDevice::Permissions p = info.permissions();
-  quint32 mode = 0;
-  for (const auto& [bit, permission] : kModeBits)
-    if (p & permission) mode |= bit;
-  return mode;
+// The open file's status; one call gives its identity, its mode bits and its time.
+struct stat statusOf(const QFile& file) {
+  struct stat status{};
+  if (::fstat(file.handle(), &status) != 0) throw FileError(FileAction::Read, file.fileName(), qt_error_string(errno));
+  return status;
 }
 
 QByteArray localHeader(const CentralRecord& record) {
@@ -52,17 +50,24 @@ QByteArray localHeader(const CentralRecord& record) {
 
 void ZipFile::Add(const QString& fileName, const QString& archiveName) {
   if (FMode != ZipMode::ReadWrite && FMode != ZipMode::Write) fail(QStringLiteral("the archive is not open for writing."));
+  if (FRecords.size() >= kMaxEntries)
+    fail(QStringLiteral("cannot add \"%1\": the archive already holds 65,535 entries, the most there can be without zip64.")
+             .arg(archiveName));
   QFile in(fileName);
   if (!in.open(QIODevice::ReadOnly)) throw FileError(FileAction::Open, fileName, in.errorString());
-  const QFileInfo info(fileName);
+  const struct stat status = statusOf(in), archiveStatus = statusOf(FStream);
+  // Reading the archive while appending to it would never reach the end.
+  if (status.st_dev == archiveStatus.st_dev && status.st_ino == archiveStatus.st_ino)
+    fail(QStringLiteral("cannot add the archive to itself (\"%1\").").arg(fileName));
 
   CentralRecord record;
   record.VersionMadeBy = kVersionMadeBy;
   record.Flags = kFlagUtf8Name;
   record.RawName = archiveName.toUtf8();
   if (record.RawName.size() > 0xFFFF) fail(QStringLiteral("the entry name \"%1\" is too long.").arg(archiveName));
-  ToDosStamp(info.lastModified(), record.ModDate, record.ModTime);
-  record.ExternalAttributes = (kUnixRegularFile | unixMode(info)) << 16 | (info.isWritable() ? 0 : 0x01);
+  ToDosStamp(QDateTime::fromSecsSinceEpoch(status.st_mtim.tv_sec), record.ModDate, record.ModTime);
+  const quint32 mode = status.st_mode & 0777;  // set-user-ID, set-group-ID and sticky stay behind
+  record.ExternalAttributes = (kUnixRegularFile | mode) << 16 | ((mode & 0200) ? 0 : kDosReadOnly);
   record.LocalHeaderOffset = FDataEnd;
 
   const QByteArray header = localHeader(record);

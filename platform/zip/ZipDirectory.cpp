@@ -1,5 +1,8 @@
 // Finding the end record and reading the central directory, with every offset checked
 // against the file before it is used.
+#include <algorithm>
+#include <numeric>
+
 #include "platform/base/Exception.h"
 #include "platform/zip/ZipFile.h"
 
@@ -38,9 +41,13 @@ void ZipFile::readCentralDirectory() {
   const quint16 entries = read16(end + 10);
   const quint32 directorySize = read32(end + 12);
   const quint32 directoryOffset = read32(end + 16);
-  if (entries == 0xFFFF || directorySize == 0xFFFFFFFF || directoryOffset == 0xFFFFFFFF)
-    fail(QStringLiteral("zip64 archives are not supported."));
+  const quint16 commentLength = read16(end + 20);
   const qint64 endPosition = fileSize - tail.size() + endAt;
+  // All-ones fields are zip64 markers only when a zip64 locator stands before the end
+  // record; without one, 65,535 is a count like any other.
+  const bool hasZip64Locator = endAt >= kZip64LocatorSize && read32(end - kZip64LocatorSize) == kZip64LocatorSignature;
+  if (hasZip64Locator && (entries == 0xFFFF || directorySize == 0xFFFFFFFF || directoryOffset == 0xFFFFFFFF))
+    fail(QStringLiteral("zip64 archives are not supported."));
   if (qint64(directoryOffset) + directorySize > endPosition)
     fail(QStringLiteral("the central directory points past the end of the file."));
   if (!FStream.seek(directoryOffset)) fail(QStringLiteral("cannot read the central directory."));
@@ -77,11 +84,29 @@ void ZipFile::readCentralDirectory() {
     record.Comment = directory.mid(at + kCentralHeaderSize + nameLength + extraLength, commentLength);
     if (record.CompressedSize == 0xFFFFFFFF || record.UncompressedSize == 0xFFFFFFFF ||
         record.LocalHeaderOffset == 0xFFFFFFFF)
-      fail(QStringLiteral("entry \"%1\" needs zip64, which is not supported.").arg(record.Name()));
+      fail(QStringLiteral("entry \"%1\" needs zip64, which is not supported.").arg(VisibleName(record.Name())));
     if (record.LocalHeaderOffset >= directoryOffset)
-      fail(QStringLiteral("entry \"%1\" points past the archive's data.").arg(record.Name()));
+      fail(QStringLiteral("entry \"%1\" points past the archive's data.").arg(VisibleName(record.Name())));
     FRecords.push_back(std::move(record));
     at += kCentralHeaderSize + variable;
   }
   FDirectoryStart = directoryOffset;
+  FComment = tail.mid(endAt + kEndOfDirectorySize, commentLength);
+  refuseSharedStarts();
+}
+
+// Entries that start at one local header would extract the same data again and again
+// (the zip bomb's trick) and make removal by compaction cut data that others use.
+void ZipFile::refuseSharedStarts() const {
+  std::vector<size_t> order(FRecords.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::sort(order.begin(), order.end(),
+            [this](size_t a, size_t b) { return FRecords[a].LocalHeaderOffset < FRecords[b].LocalHeaderOffset; });
+  for (size_t i = 1; i < order.size(); ++i) {
+    const CentralRecord& first = FRecords[order[i - 1]];
+    const CentralRecord& second = FRecords[order[i]];
+    if (first.LocalHeaderOffset == second.LocalHeaderOffset)
+      fail(QStringLiteral("entries \"%1\" and \"%2\" overlap (they share their data): a zip bomb is refused.")
+               .arg(VisibleName(first.Name()), VisibleName(second.Name())));
+  }
 }

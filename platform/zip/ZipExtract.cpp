@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStorageInfo>
+#include <algorithm>
 #include <memory>
 
 #include "platform/base/Exception.h"
@@ -17,17 +19,18 @@ namespace {
 constexpr qint64 kBlock = 64 * 1024;
 constexpr quint32 kUnixFileTypeMask = 0170000;
 constexpr quint32 kUnixSymbolicLink = 0120000;
-constexpr quint8 kDosReadOnly = 0x01;
 
 Exception entryError(const CentralRecord& record, const QString& what) {
-  return Exception(QStringLiteral("Zip entry \"%1\": %2").arg(record.Name(), what));
+  return Exception(QStringLiteral("Zip entry \"%1\": %2").arg(VisibleName(record.Name()), what));
 }
 
 // The entry's path relative to the destination, with both separators accepted; refuses
-// names that are absolute or climb out with "..".
+// names that are absolute, climb out with "..", or hold a character no path can hold (a
+// NUL would cut the path short, past every check made on the whole name).
 QString relativeTarget(const CentralRecord& record) {
-  QString name = record.Name();
-  name.replace(QLatin1Char('\\'), QLatin1Char('/'));
+  const QString name = record.PathName();
+  if (name.contains(QChar(0)))
+    throw entryError(record, QStringLiteral("the name holds a character a path cannot hold (\\x00)."));
   const bool isFolder = name.endsWith(QLatin1Char('/'));
   if (name.startsWith(QLatin1Char('/')) || (name.size() > 1 && name[1] == QLatin1Char(':')))
     throw entryError(record, QStringLiteral("an absolute name may not be extracted."));
@@ -130,15 +133,81 @@ void ZipFile::Extract(const QString& name, const QString& folder) {
   if (FMode != ZipMode::Read && FMode != ZipMode::ReadWrite) fail(QStringLiteral("the archive is not open for reading."));
   const int index = IndexOf(name);
   if (index < 0) fail(QStringLiteral("no entry \"%1\" in the archive.").arg(name));
-  extractRecord(FRecords[static_cast<size_t>(index)], folder);
+  const CentralRecord& record = FRecords[static_cast<size_t>(index)];
+  relativeTarget(record);
+  const qint64 dataStart = locateData(record, sortedStarts());
+  checkRoom(record.UncompressedSize, folder);
+  extractRecord(record, dataStart, folder);
 }
 
 void ZipFile::ExtractAll(const QString& folder) {
   if (FMode != ZipMode::Read && FMode != ZipMode::ReadWrite) fail(QStringLiteral("the archive is not open for reading."));
-  for (const CentralRecord& record : FRecords) extractRecord(record, folder);
+  // Everything that can refuse the archive is looked at before the first file is written.
+  const std::vector<quint32> starts = sortedStarts();
+  std::vector<qint64> dataStarts;
+  dataStarts.reserve(FRecords.size());
+  quint64 total = 0;
+  for (const CentralRecord& record : FRecords) {
+    relativeTarget(record);
+    dataStarts.push_back(locateData(record, starts));
+    total += record.UncompressedSize;
+  }
+  checkRoom(total, folder);
+  for (size_t i = 0; i < FRecords.size(); ++i) extractRecord(FRecords[i], dataStarts[i], folder);
 }
 
-void ZipFile::extractRecord(const CentralRecord& record, const QString& folder) {
+std::vector<quint32> ZipFile::sortedStarts() const {
+  std::vector<quint32> starts;
+  starts.reserve(FRecords.size());
+  for (const CentralRecord& record : FRecords) starts.push_back(record.LocalHeaderOffset);
+  std::sort(starts.begin(), starts.end());
+  return starts;
+}
+
+qint64 ZipFile::locateData(const CentralRecord& record, const std::vector<quint32>& starts) {
+  char header[kLocalHeaderSize];
+  if (!FStream.seek(record.LocalHeaderOffset) || FStream.read(header, kLocalHeaderSize) != kLocalHeaderSize ||
+      read32(header) != kLocalHeaderSignature)
+    throw entryError(record, QStringLiteral("its local header is missing or damaged."));
+  const quint16 localFlags = read16(header + 6);
+  const quint16 nameLength = read16(header + 26);
+  if (FStream.read(nameLength) != record.RawName)
+    throw entryError(record, QStringLiteral("its local header names another entry."));
+  if (read16(header + 8) != record.Method)
+    throw entryError(record, QStringLiteral("its local header gives another compression method."));
+  // With a data descriptor the local header may hold zeros; otherwise it must agree.
+  const bool descriptor = (record.Flags | localFlags) & kFlagDataDescriptor;
+  if (!descriptor && (read32(header + 14) != record.Crc32 || read32(header + 18) != record.CompressedSize ||
+                      read32(header + 22) != record.UncompressedSize))
+    throw entryError(record, QStringLiteral("its local header gives other sizes or another CRC-32."));
+
+  // An entry's data ends before the next local header: entries whose data overlap would
+  // inflate the same bytes more than once.
+  const auto next = std::upper_bound(starts.begin(), starts.end(), record.LocalHeaderOffset);
+  const qint64 dataStart = qint64(record.LocalHeaderOffset) + kLocalHeaderSize + nameLength + read16(header + 28);
+  const qint64 dataEnd = dataStart + record.CompressedSize;
+  if (next == starts.end() ? dataEnd > FDataEnd : dataEnd > qint64(*next))
+    throw entryError(record, next == starts.end()
+                                 ? QStringLiteral("its data lies outside the archive.")
+                                 : QStringLiteral("its data overlaps the next entry: a zip bomb is refused."));
+  return dataStart;
+}
+
+void ZipFile::checkRoom(quint64 total, const QString& folder) const {
+  if (total > FExtractLimit)
+    fail(QStringLiteral("the extraction would write %1 bytes, more than the limit of %2 bytes.").arg(total).arg(FExtractLimit));
+  QString existing = QFileInfo(folder).absoluteFilePath();
+  while (!QFileInfo::exists(existing) && !QDir(existing).isRoot()) existing = QFileInfo(existing).absolutePath();
+  const QStorageInfo storage(existing);
+  if (storage.isValid() && storage.isReady() && storage.bytesAvailable() >= 0 &&
+      total > static_cast<quint64>(storage.bytesAvailable()))
+    fail(QStringLiteral("the extraction would write %1 bytes, but only %2 bytes are free in %3.")
+             .arg(total)
+             .arg(storage.bytesAvailable())
+             .arg(storage.rootPath()));
+}
+
+void ZipFile::extractRecord(const CentralRecord& record, qint64 dataStart, const QString& folder) {
   const QString destination = paths::IncludeTrailingPathDelimiter(folder);
   const QString relative = relativeTarget(record);
   if (relative.isEmpty()) return;
@@ -150,25 +219,18 @@ void ZipFile::extractRecord(const CentralRecord& record, const QString& folder) 
   if (record.Flags & kFlagEncrypted) throw entryError(record, QStringLiteral("encrypted entries are not supported."));
   if (record.Method != kMethodStored && record.Method != kMethodDeflated)
     throw entryError(record, QStringLiteral("compression method %1 is not supported.").arg(record.Method));
+  if (!FStream.seek(dataStart)) throw entryError(record, QStringLiteral("its data lies outside the archive."));
 
-  // The local header says where the data starts; both must lie inside the archive's data.
-  char header[kLocalHeaderSize];
-  if (!FStream.seek(record.LocalHeaderOffset) || FStream.read(header, kLocalHeaderSize) != kLocalHeaderSize ||
-      read32(header) != kLocalHeaderSignature)
-    throw entryError(record, QStringLiteral("its local header is missing or damaged."));
-  const qint64 dataStart = qint64(record.LocalHeaderOffset) + kLocalHeaderSize + read16(header + 26) + read16(header + 28);
-  if (dataStart + record.CompressedSize > std::max(FDirectoryStart, FDataEnd) || !FStream.seek(dataStart))
-    throw entryError(record, QStringLiteral("its data lies outside the archive."));
-
+  // An existing file is removed and a new one made: opening it for writing would carry the
+  // write through a hard link to every other name of that file.
+  QFile out(target);
+  if (out.exists() && !out.remove())
+    throw entryError(record, QStringLiteral("cannot replace %1 (%2).").arg(target, out.errorString()));
+  if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+    throw entryError(record, QStringLiteral("cannot create %1 (%2).").arg(target, out.errorString()));
   // A link entry is written as a plain file holding the link's text: nothing is ever
   // created that points out of the destination.
   const bool isLink = record.Host() == kHostUnix && ((record.ExternalAttributes >> 16) & kUnixFileTypeMask) == kUnixSymbolicLink;
-  QFile out(target);
-  if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-    QFile::remove(target);  // a read-only file is replaced all the same
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-      throw entryError(record, QStringLiteral("cannot create %1 (%2).").arg(target, out.errorString()));
-  }
   quint32 crc = 0;
   qint64 written = 0;
   try {

@@ -1,5 +1,10 @@
 #include "platform/zip/ZipFile.h"
 
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFileInfo>
+
 #include "platform/base/Exception.h"
 
 using namespace zipformat;
@@ -10,6 +15,13 @@ ZipFile::~ZipFile() {
   } catch (...) {
     // A destructor cannot report: the archive stays as far as it was written.
   }
+}
+
+bool ZipFile::SameFile(const QString& a, const QString& b) {
+  struct stat first{}, second{};
+  if (::stat(QFile::encodeName(a).constData(), &first) == 0 && ::stat(QFile::encodeName(b).constData(), &second) == 0)
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+  return QDir::cleanPath(QFileInfo(a).absoluteFilePath()) == QDir::cleanPath(QFileInfo(b).absoluteFilePath());
 }
 
 void ZipFile::fail(const QString& what) const {
@@ -46,6 +58,7 @@ void ZipFile::Close() {
     ~Release() {
       zip->FStream.close();
       zip->FRecords.clear();
+      zip->FComment.clear();
       zip->FDataEnd = zip->FDirectoryStart = 0;
     }
   } release{this};
@@ -60,14 +73,14 @@ int ZipFile::IndexOf(const QString& name) const {
       if (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) c = QChar(c.unicode() + 32);
     return lowered;
   };
-  const QString wanted = asciiLower(name);
+  const QString wanted = asciiLower(QString(name).replace(QLatin1Char('\\'), QLatin1Char('/')));
   for (size_t i = 0; i < FRecords.size(); ++i)
-    if (asciiLower(FRecords[i].Name()) == wanted) return static_cast<int>(i);
+    if (asciiLower(FRecords[i].PathName()) == wanted) return static_cast<int>(i);
   return -1;
 }
 
 void ZipFile::writeCentralDirectory() {
-  if (FRecords.size() > 0xFFFF) fail(QStringLiteral("more than 65,535 entries need zip64, which is not supported."));
+  if (FRecords.size() > kMaxEntries) fail(QStringLiteral("more than 65,535 entries need zip64, which is not supported."));
   QByteArray directory;
   for (const CentralRecord& record : FRecords) directory += record.Serialized();
   if (quint64(FDataEnd) + directory.size() + kEndOfDirectorySize > 0xFFFFFFFFull)
@@ -80,7 +93,8 @@ void ZipFile::writeCentralDirectory() {
   append16(directory, static_cast<quint16>(FRecords.size()));
   append32(directory, directorySize);
   append32(directory, FDataEnd);
-  append16(directory, 0);
+  append16(directory, static_cast<quint16>(FComment.size()));
+  directory += FComment;
   if (!FStream.seek(FDataEnd) || FStream.write(directory) != directory.size() ||
       !FStream.resize(FDataEnd + directory.size()) || !FStream.flush())
     fail(QStringLiteral("cannot write the central directory (%1).").arg(FStream.errorString()));

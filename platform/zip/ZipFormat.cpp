@@ -40,6 +40,19 @@ QString DecodeName(const QByteArray& raw, quint16 flags) {
 
 QString CentralRecord::Name() const { return DecodeName(RawName, Flags); }
 
+QString VisibleName(const QString& name) {
+  QString shown;
+  for (const QChar c : name) {
+    if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+      shown += QStringLiteral("\\x") + QString::number(c.unicode(), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+    else
+      shown += c;
+  }
+  return shown;
+}
+
+QString CentralRecord::PathName() const { return Name().replace(QLatin1Char('\\'), QLatin1Char('/')); }
+
 QByteArray CentralRecord::Serialized() const {
   QByteArray out;
   out.reserve(kCentralHeaderSize + RawName.size() + Extra.size() + Comment.size());
