@@ -1,6 +1,8 @@
 #include "platform/base/PendingFile.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <cerrno>
 #include <cstring>
@@ -37,6 +39,16 @@ bool canNameUnnamedFiles() {
 }  // namespace
 
 PendingFile::~PendingFile() { discard(); }
+
+void PendingFile::RemoveLeftovers(const QString& target) {
+  const QFileInfo info(target);
+  const QString prefix = QLatin1Char('.') + info.fileName() + QLatin1Char('.');
+  QDir folder = info.dir();
+  folder.setFilter(QDir::Files | QDir::Hidden | QDir::System);
+  for (const QString& name : folder.entryList())
+    if (name.size() == prefix.size() + 10 && name.startsWith(prefix) && name.endsWith(QLatin1String(".tmp")))
+      folder.remove(name);
+}
 
 void PendingFile::discard() {
   if (FDescriptor >= 0) ::close(FDescriptor);

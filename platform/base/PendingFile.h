@@ -17,6 +17,10 @@ class PendingFile {
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
 
+  // Removes what writers of `target` that were killed left behind. Only for a caller that
+  // holds the target's lock, so that no living writer's pending file goes with them.
+  static void RemoveLeftovers(const QString& target);
+
   // Starts the new content of `target`. False (errno set) when its folder takes no new file.
   bool Begin(const QString& target);
   // Gives the pending file `owner`'s user, group and permission bits. False when the

@@ -126,6 +126,7 @@ void replace(int lockedFd, const QString& path, const QByteArray& bytes) {
 void updateBytes(const QString& path, const std::function<bool(QByteArray&)>& change) {
   const QString target = resolved(path);
   const Descriptor held(openLockedForUpdate(target));
+  PendingFile::RemoveLeftovers(target);
   QByteArray bytes = readAll(held.Fd(), target);
   if (change(bytes)) replace(held.Fd(), target, bytes);
 }
