@@ -196,16 +196,16 @@ void Registry::WriteInteger(const QString& name, qint32 value) { writeValue(name
 void Registry::writeValue(const QString& name, const QString& type, const QJsonValue& data) {
   const Exception failed(QStringLiteral("Failed to set data for '%1'").arg(name));
   if (!FOpen || !FWritable) throw failed;
-  const QJsonObject entry{{"name", name}, {"type", type}, {"data", data}};
   auto setValue = [&](QJsonObject& key) {
     QJsonArray values = key.value("values").toArray();
     for (qsizetype i = 0; i < values.size(); ++i)
-      if (values[i].toObject().value("name").toString().compare(name, Qt::CaseInsensitive) == 0) {
-        values[i] = entry;
+      if (const QString stored = values[i].toObject().value("name").toString();
+          stored.compare(name, Qt::CaseInsensitive) == 0) {
+        values[i] = QJsonObject{{"name", stored}, {"type", type}, {"data", data}};  // keeps its spelling
         key.insert("values", values);
         return;
       }
-    values.append(entry);
+    values.append(QJsonObject{{"name", name}, {"type", type}, {"data", data}});
     key.insert("values", values);
   };
   try {
