@@ -13,6 +13,7 @@ QString UserSettingsFolder;
 namespace {
 
 constexpr int kWriteAttempts = 100;
+constexpr auto kWriteRetryTime = std::chrono::seconds(10);
 
 QString resolvedName(const QString& name) {
   const QString folder = paths::ExtractFilePath(UserSettingsFolder);
@@ -57,8 +58,10 @@ void TQngIniFile::ScriviValore(const QString& Sezione, const QString& Nome, cons
   if (Sezione.isEmpty() || Nome.isEmpty()) return;
   // A file held briefly by another program gets a few more chances; then the value is given
   // up. A name or value the file cannot hold is refused at once: retrying would not help.
+  // A file kept locked by a stuck program is not waited for a hundred times over.
   const ini::IniFile accessor(FNomeFileIni);
-  for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
+  const auto deadline = std::chrono::steady_clock::now() + kWriteRetryTime;
+  for (int attempt = 0; attempt < kWriteAttempts && std::chrono::steady_clock::now() < deadline; ++attempt) {
     try {
       accessor.WriteString(Sezione, Nome, Valore);
       return;

@@ -33,6 +33,7 @@ class Descriptor {
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   int Fd() const { return FFd; }
+  int Release() { return std::exchange(FFd, -1); }
 
  private:
   int FFd;
@@ -89,13 +90,13 @@ int openLockedForUpdate(const QString& path) {
   for (;;) {
     const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
     if (fd < 0) throw FileError(errno == ENOENT ? FileAction::Create : FileAction::Open, path, reason(errno));
-    Descriptor held(fd);
+    Descriptor held(fd);  // closed, and so unlocked, on every way out but success
     struct stat locked {};
     requireRegularFile(fd, path, locked);
     if (!lock(fd, LOCK_EX)) throw lockedError(path);
     struct stat current {};
     if (::stat(name.constData(), &current) == 0 && current.st_dev == locked.st_dev && current.st_ino == locked.st_ino)
-      return ::dup(fd);
+      return held.Release();
   }
 }
 
