@@ -90,29 +90,29 @@ TEST(SharedSettings, TwoProgramsWritingAtOnceLoseNothing) {
   TempFolder temp;
   const QString path = temp.Write("shared.ini", "; kept\r\n[Other]\r\nx=1\r\n");
   {
-    auto first = startWriter({"ini-write", path, "S", "a", "300"});
-    auto second = startWriter({"ini-write", path, "S", "b", "300"});
+    auto first = startWriter({"ini-write", path, "S", "a", "150"});
+    auto second = startWriter({"ini-write", path, "S", "b", "150"});
     EXPECT_EQ(finish(*first), 0);
     EXPECT_EQ(finish(*second), 0);
   }
   const TQngIniFile ini(path);
-  expectAllKeys(ini, "S", "a", 300);
-  expectAllKeys(ini, "S", "b", 300);
+  expectAllKeys(ini, "S", "a", 150);
+  expectAllKeys(ini, "S", "b", 150);
   EXPECT_TRUE(ReadFile(path).startsWith("; kept\r\n[Other]\r\nx=1\r\n"));
 
   // Whole-file merges, with single writes going on beside them.
   {
-    auto merger1 = startWriter({"ini-merge", path, temp.Path(), "ma", "100"});
-    auto merger2 = startWriter({"ini-merge", path, temp.Path(), "mb", "100"});
-    auto single = startWriter({"ini-write", path, "S", "c", "100"});
+    auto merger1 = startWriter({"ini-merge", path, temp.Path(), "ma", "60"});
+    auto merger2 = startWriter({"ini-merge", path, temp.Path(), "mb", "60"});
+    auto single = startWriter({"ini-write", path, "S", "c", "60"});
     EXPECT_EQ(finish(*merger1), 0);
     EXPECT_EQ(finish(*merger2), 0);
     EXPECT_EQ(finish(*single), 0);
   }
-  expectAllKeys(ini, "M", "ma", 100);
-  expectAllKeys(ini, "M", "mb", 100);
-  expectAllKeys(ini, "S", "c", 100);
-  expectAllKeys(ini, "S", "a", 300);
+  expectAllKeys(ini, "M", "ma", 60);
+  expectAllKeys(ini, "M", "mb", 60);
+  expectAllKeys(ini, "S", "c", 60);
+  expectAllKeys(ini, "S", "a", 150);
   EXPECT_EQ(ini.LeggiValore("Other", "x", ""), "1");
 }
 
@@ -120,8 +120,8 @@ TEST(SharedSettings, TwoProgramsWritingTheRegistryAtOnceLoseNothing) {
   TempFolder temp;
   const QString folder = temp.Path() + "registry";
   {
-    auto first = startWriter({"reg-write", folder, "Software\\T", "ra", "300"});
-    auto second = startWriter({"reg-write", folder, "Software\\T", "rb", "300"});
+    auto first = startWriter({"reg-write", folder, "Software\\T", "ra", "150"});
+    auto second = startWriter({"reg-write", folder, "Software\\T", "rb", "150"});
     EXPECT_EQ(finish(*first), 0);
     EXPECT_EQ(finish(*second), 0);
   }
@@ -131,9 +131,9 @@ TEST(SharedSettings, TwoProgramsWritingTheRegistryAtOnceLoseNothing) {
   ASSERT_TRUE(two.OpenKeyReadOnly(HKEY_CURRENT_USER, "Software\\T\\Two"));
   int found = 0;
   for (const QString prefix : {"ra", "rb"})
-    for (int i = 0; i < 300; ++i)
+    for (int i = 0; i < 150; ++i)
       if ((i % 2 ? two : one).ReadString(prefix + QString::number(i)) == QString::number(i)) ++found;
-  EXPECT_EQ(found, 600);
+  EXPECT_EQ(found, 300);
 }
 
 TEST(SharedSettings, AFileThatCannotBeReadIsNeverChanged) {
