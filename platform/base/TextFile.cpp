@@ -124,14 +124,6 @@ void replace(int lockedFd, const QString& path, const QByteArray& bytes) {
   next.Commit(true);
 }
 
-void updateBytes(const QString& path, const std::function<bool(QByteArray&)>& change) {
-  const QString target = resolved(path);
-  const Descriptor held(openLockedForUpdate(target));
-  PendingFile::RemoveLeftovers(target);
-  QByteArray bytes = readAll(held.Fd(), target);
-  if (change(bytes)) replace(held.Fd(), target, bytes);
-}
-
 }  // namespace
 
 std::optional<QByteArray> ReadBytes(const QString& path) {
@@ -147,7 +139,13 @@ std::optional<QByteArray> ReadBytes(const QString& path) {
   return readAll(file.Fd(), path);
 }
 
-void UpdateBytes(const QString& path, const std::function<bool(QByteArray&)>& change) { updateBytes(path, change); }
+void UpdateBytes(const QString& path, const std::function<bool(QByteArray&)>& change) {
+  const QString target = resolved(path);
+  const Descriptor held(openLockedForUpdate(target));
+  PendingFile::RemoveLeftovers(target);
+  QByteArray bytes = readAll(held.Fd(), target);
+  if (change(bytes)) replace(held.Fd(), target, bytes);
+}
 
 std::optional<DecodedText> Read(const QString& path) {
   const std::optional<QByteArray> bytes = ReadBytes(path);
@@ -156,7 +154,7 @@ std::optional<DecodedText> Read(const QString& path) {
 }
 
 void Update(const QString& path, const std::function<bool(DecodedText&)>& change) {
-  updateBytes(path, [&](QByteArray& bytes) {
+  UpdateBytes(path, [&](QByteArray& bytes) {
     DecodedText content = DecodeText(bytes);
     if (!change(content)) return false;
     bytes = EncodeText(content.Text, content.Encoding);
