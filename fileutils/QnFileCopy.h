@@ -16,13 +16,16 @@ class TProgressNotifier {
   }
 };
 
-// Adds the bare names of the files in `ADir` matching `AMask` (hidden ones included,
-// sub-folders not entered); empties `AList` first unless `AAppend`.
+// Adds the bare names of the regular files in `ADir` matching `AMask` (hidden ones included,
+// sub-folders, FIFOs, sockets and devices not); empties `AList` first unless `AAppend`.
 void ListFolderFiles(const QString& ADir, const QString& AMask, QStringList& AList, bool AAppend = false);
 
-// Copies one file. False, copying nothing, when the source is missing, when `ADest`
-// exists and `ASkipExisting`, or when both name the same file. Raises Exception when a
-// file cannot be opened, read or written.
+// Copies one file. An existing `ADest` is deleted first unless `ASkipExisting`. False,
+// copying nothing, when both name the same file, when `ADest` exists and `ASkipExisting`,
+// or when the source is not a regular file (missing, a FIFO, socket or device). The copy is
+// written under a temporary name in the target's folder and takes `ADest`'s name only when
+// complete. Raises Exception when a file cannot be opened, read or written; `ADest` is then
+// not made.
 bool CopyFileWithProgress(const QString& ASource, const QString& ADest, bool ASkipExisting, bool AShowProgress,
                           const TProgressNotifier* ANotifier = nullptr);
 

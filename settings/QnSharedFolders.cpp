@@ -44,6 +44,7 @@ void makeOneLevel(const QString& folder) {
 // Brings the archive folder's files that the lists folder lacks into it. A file that
 // cannot be copied is passed over: the lists are a convenience, not a reason not to start.
 void bringInListFiles() {
+  if (ArchivesFolder.isEmpty()) return;  // an empty setting names no folder, not the root
   QStringList names;
   ListFolderFiles(ArchivesFolder, QStringLiteral("*.*"), names);
   if (!paths::DirectoryExists(ListsFolder)) paths::ForceDirectories(ListsFolder);
@@ -115,8 +116,10 @@ void InitSettingsPaths() {
 
 void SettingsStartUp() {
   InitSettingsPaths();
+  // Held as a prefix for file names, so with its trailing "/" also when the setting has none.
   ArchivesFolder = CommonSettings->LeggiValore(kCommonSection, QStringLiteral("PercorsoArchivi"),
                                                GetCommonSubFolder(QStringLiteral("Liste/")));
+  if (!ArchivesFolder.isEmpty()) ArchivesFolder = IncludeTrailingPathDelimiter(ArchivesFolder);
   ListsFolder = GetListsFolder();
   if (paths::DirectoryExists(ListsFolder))
     bringInListFiles();

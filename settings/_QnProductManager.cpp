@@ -29,8 +29,12 @@ QString TQnQuarnellProduct::readInfo(const QString& key) const {
 void TQnQuarnellProduct::writeInfo(const QString& key, const QString& value) const {
   const QString file = VendorInfoIniFile();
   if (!paths::FileExists(file)) return;
-  if (!ini::WriteProfileString(file, ProductName, key, value))
-    throw Exception(QStringLiteral("Unable to write to %1").arg(file));
+  const Exception refused(QStringLiteral("Unable to write to %1").arg(file));
+  try {
+    if (!ini::WriteProfileString(file, ProductName, key, value)) throw refused;
+  } catch (const Exception&) {
+    throw refused;
+  }
 }
 
 TQnQuarnellProduct* TQnQuarnellProductList::AddProduct(qint32 AProductId, const QString& AProductName) {

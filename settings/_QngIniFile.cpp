@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <thread>
 
+#include "platform/base/Exception.h"
 #include "platform/base/NumberFormat.h"
 #include "platform/base/Paths.h"
 
@@ -12,6 +13,7 @@ QString UserSettingsFolder;
 namespace {
 
 constexpr int kWriteAttempts = 100;
+constexpr auto kWriteRetryTime = std::chrono::seconds(10);
 
 QString resolvedName(const QString& name) {
   const QString folder = paths::ExtractFilePath(UserSettingsFolder);
@@ -54,11 +56,18 @@ QString TQngIniFile::LeggiValore(const QString& Sezione, const QString& Nome, co
 
 void TQngIniFile::ScriviValore(const QString& Sezione, const QString& Nome, const QString& Valore) const {
   if (Sezione.isEmpty() || Nome.isEmpty()) return;
-  // A file held briefly by another program gets a few more chances; then the value is given up.
+  // A file held briefly by another program gets a few more chances; then the value is given
+  // up. A name or value the file cannot hold is refused at once: retrying would not help.
+  // A file kept locked by a stuck program is not waited for a hundred times over.
   const ini::IniFile accessor(FNomeFileIni);
-  for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
-    if (accessor.WriteString(Sezione, Nome, Valore)) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const auto deadline = std::chrono::steady_clock::now() + kWriteRetryTime;
+  for (int attempt = 0; attempt < kWriteAttempts && std::chrono::steady_clock::now() < deadline; ++attempt) {
+    try {
+      accessor.WriteString(Sezione, Nome, Valore);
+      return;
+    } catch (const Exception&) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
 }
 
@@ -95,16 +104,12 @@ void TQngIniFile::ScriviBool(const QString& Sezione, const QString& Nome, bool V
 }
 
 QString TQngIniFile::EliminaChiave(const QString& Sezione, const QString& Nome) const {
-  ini::IniDocument document = ini::IniDocument::Load(FNomeFileIni);
-  document.EraseKey(Sezione, Nome);
-  document.Save(FNomeFileIni);
+  ini::IniDocument::Update(FNomeFileIni, [&](ini::IniDocument& document) { document.EraseKey(Sezione, Nome); });
   return {};
 }
 
 void TQngIniFile::EliminaSezione(const QString& Sezione) const {
-  ini::IniDocument document = ini::IniDocument::Load(FNomeFileIni);
-  document.EraseSection(Sezione);
-  document.Save(FNomeFileIni);
+  ini::IniDocument::Update(FNomeFileIni, [&](ini::IniDocument& document) { document.EraseSection(Sezione); });
 }
 
 void TQngIniFile::LeggiValoriSezione(const QString& Sezione, QStringList& Lista) const {
@@ -128,11 +133,16 @@ bool TQngIniFile::EsisteSezione(const QString& Sezione) const {
 
 void TQngIniFile::RinominaSezione(const QString& VecchioNome, const QString& NuovoNome) const {
   if (!EsisteSezione(VecchioNome)) return;
-  QStringList lines;
-  LeggiValoriSezione(VecchioNome, lines);
-  EliminaSezione(VecchioNome);
-  for (const QString& line : lines)
-    if (!line.isEmpty() && line.contains(QLatin1Char('='))) ScriviValore(NuovoNome, ini::KeyOf(line), ini::ValueOf(line));
+  // One locked edit, so that a value another program writes meanwhile is not lost between
+  // the read of the old section and its removal.
+  ini::IniDocument::Update(FNomeFileIni, [&](ini::IniDocument& document) {
+    const ini::IniSection* old = document.Find(VecchioNome);
+    const QStringList lines = old ? old->Lines : QStringList();
+    document.EraseSection(VecchioNome);
+    if (NuovoNome.trimmed().isEmpty()) return;
+    for (const QString& line : lines)
+      if (line.contains(QLatin1Char('='))) document.SetValue(NuovoNome, ini::KeyOf(line), ini::ValueOf(line));
+  });
 }
 
 bool TQngIniFile::EsportaFileIni(const QString& NomeFile) const {
@@ -142,14 +152,16 @@ bool TQngIniFile::EsportaFileIni(const QString& NomeFile) const {
 
 bool TQngIniFile::ImportaFileIni(const QString& NomeFile) const {
   if (!paths::FileExists(NomeFile)) return false;
-  ini::IniDocument document = ini::IniDocument::Load(FNomeFileIni);
   const ini::IniDocument other = ini::IniDocument::Load(NomeFile);
-  for (const ini::IniSection& section : other.Sections())
-    for (const QString& line : section.Lines) {
-      const QString name = ini::KeyOf(line);
-      document.SetValue(section.Name, name, other.Value(section.Name, name));
+  ini::IniDocument::Update(FNomeFileIni, [&](ini::IniDocument& document) {
+    for (const ini::IniSection& section : other.Sections()) {
+      if (!other.IsFirstOfItsName(section)) continue;  // a later section of the same name is never seen
+      for (const QString& line : section.Lines) {
+        const QString name = ini::KeyOf(line);
+        document.SetValue(section.Name, name, other.Value(section.Name, name));
+      }
     }
-  document.Save(FNomeFileIni);
+  });
   return true;
 }
 

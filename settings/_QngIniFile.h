@@ -2,6 +2,14 @@
 // accessors, section operations, copy and merge, and mirroring to and from the registry.
 // It keeps no copy of the contents: every call goes to the file, and a change is on disk
 // when the call returns.
+//
+// Other programs may use the same file at the same time: every change is one locked
+// read-modify-write (platform/base/TextFile.h), so none of theirs is lost. Single values
+// fail quietly as the profile functions do (a read gives the default, a write is retried
+// and then given up); the section operations, the merge and the export to the registry
+// raise Exception when the file cannot be read or written, and a file that could not be
+// read is never written over. Names are trimmed; names and values that the file could not
+// give back (platform/ini/IniFile.h) are not written.
 #pragma once
 
 #include <QString>

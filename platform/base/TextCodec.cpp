@@ -1,7 +1,5 @@
 #include "platform/base/TextCodec.h"
 
-#include <QFile>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 namespace {
@@ -36,32 +34,39 @@ char to1252(QChar c) {
 
 }  // namespace
 
+namespace {
+
+// The converters would take a U+FEFF at the start of the text for a mark of their own and
+// drop it; ConvertInitialBom keeps it as the character it is.
+QString decodeAfterMark(const QByteArray& bytes, qsizetype markSize, QStringConverter::Encoding encoding) {
+  QStringDecoder decoder(encoding, QStringConverter::Flag::ConvertInitialBom);
+  return decoder(QByteArrayView(bytes).sliced(markSize));
+}
+
+QByteArray encodeAll(const QString& text, QStringConverter::Encoding encoding) {
+  QStringEncoder encoder(encoding, QStringConverter::Flag::ConvertInitialBom);
+  return encoder(text);
+}
+
+}  // namespace
+
 DecodedText DecodeText(const QByteArray& bytes) {
-  if (bytes.startsWith("\xEF\xBB\xBF"))
-    return {QString::fromUtf8(bytes.constData() + 3, bytes.size() - 3), TextEncoding::Utf8};
-  if (bytes.startsWith("\xFF\xFE")) {
-    QStringDecoder decoder(QStringDecoder::Utf16LE);
-    return {decoder(bytes.mid(2)), TextEncoding::Utf16LittleEndian};
-  }
-  if (bytes.startsWith("\xFE\xFF")) {
-    QStringDecoder decoder(QStringDecoder::Utf16BE);
-    return {decoder(bytes.mid(2)), TextEncoding::Utf16BigEndian};
-  }
+  if (bytes.startsWith("\xEF\xBB\xBF")) return {decodeAfterMark(bytes, 3, QStringConverter::Utf8), TextEncoding::Utf8};
+  if (bytes.startsWith("\xFF\xFE"))
+    return {decodeAfterMark(bytes, 2, QStringConverter::Utf16LE), TextEncoding::Utf16LittleEndian};
+  if (bytes.startsWith("\xFE\xFF"))
+    return {decodeAfterMark(bytes, 2, QStringConverter::Utf16BE), TextEncoding::Utf16BigEndian};
   return {FromWindows1252(bytes), TextEncoding::Windows1252};
 }
 
 QByteArray EncodeText(const QString& text, TextEncoding encoding) {
   switch (encoding) {
     case TextEncoding::Utf8:
-      return "\xEF\xBB\xBF" + text.toUtf8();
-    case TextEncoding::Utf16LittleEndian: {
-      QStringEncoder encoder(QStringEncoder::Utf16LE);
-      return QByteArray("\xFF\xFE", 2) + QByteArray(encoder(text));
-    }
-    case TextEncoding::Utf16BigEndian: {
-      QStringEncoder encoder(QStringEncoder::Utf16BE);
-      return QByteArray("\xFE\xFF", 2) + QByteArray(encoder(text));
-    }
+      return "\xEF\xBB\xBF" + encodeAll(text, QStringConverter::Utf8);
+    case TextEncoding::Utf16LittleEndian:
+      return QByteArray("\xFF\xFE", 2) + encodeAll(text, QStringConverter::Utf16LE);
+    case TextEncoding::Utf16BigEndian:
+      return QByteArray("\xFE\xFF", 2) + encodeAll(text, QStringConverter::Utf16BE);
     case TextEncoding::Windows1252:
       break;
   }
@@ -72,22 +77,4 @@ QByteArray ToWindows1252(const QString& text) {
   QByteArray bytes(text.size(), Qt::Uninitialized);
   for (qsizetype i = 0; i < text.size(); ++i) bytes[i] = to1252(text[i]);
   return bytes;
-}
-
-bool ReadTextFile(const QString& path, DecodedText& content) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return false;
-  content = DecodeText(file.readAll());
-  return true;
-}
-
-bool WriteTextFileAtomically(const QString& path, const QString& text, TextEncoding encoding) {
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  const QByteArray bytes = EncodeText(text, encoding);
-  if (file.write(bytes) != bytes.size()) {
-    file.cancelWriting();
-    return false;
-  }
-  return file.commit();
 }

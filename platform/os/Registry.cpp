@@ -1,22 +1,24 @@
 #include "platform/os/Registry.h"
 
 #include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
+#include <QJsonObject>
 #include <QStandardPaths>
 
-#include "platform/base/Exception.h"
+#include "platform/base/FileError.h"
+#include "platform/base/TextFile.h"
 
 // A key is {"keys": {name: key, ...}, "values": [{"name", "type", "data"}, ...]}; values
 // keep their order of creation, which is the order enumeration gives.
 namespace {
 
-QString& storageFolder() {
-  static QString folder;
-  return folder;
-}
+class DataLocation final : public RegistryLocation {
+ public:
+  QString Folder() const override {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/quarnell-registry");
+  }
+};
 
 QString rootName(HKEY root) {
   switch (root) {
@@ -28,20 +30,37 @@ QString rootName(HKEY root) {
   }
 }
 
-QString rootFile(HKEY root) { return Registry::StorageFolder() + QLatin1Char('/') + rootName(root) + ".json"; }
-
-QJsonObject readRoot(HKEY root) {
-  QFile file(rootFile(root));
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return QJsonDocument::fromJson(file.readAll()).object();
+QString rootFile(HKEY root) {
+  return RegistryLocation::Current().Folder() + QLatin1Char('/') + rootName(root) + QStringLiteral(".json");
 }
 
-bool writeRoot(HKEY root, const QJsonObject& tree) {
-  QDir().mkpath(Registry::StorageFolder());
-  QSaveFile file(rootFile(root));
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  file.write(QJsonDocument(tree).toJson(QJsonDocument::Compact));
-  return file.commit();
+// The tree a root file holds; an empty file is an empty root. Raises Exception for a file
+// that is not a registry: a later write would otherwise throw its content away.
+QJsonObject parseRoot(const QByteArray& bytes, const QString& path) {
+  if (bytes.trimmed().isEmpty()) return {};
+  QJsonParseError error{};
+  const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+  if (error.error != QJsonParseError::NoError || !document.isObject())
+    throw FileError(FileAction::Read, path, QStringLiteral("The registry file is damaged."));
+  return document.object();
+}
+
+QJsonObject readRoot(HKEY root) {
+  const QString path = rootFile(root);
+  const std::optional<QByteArray> bytes = textfile::ReadBytes(path);
+  return bytes ? parseRoot(*bytes, path) : QJsonObject();
+}
+
+// Edits the root's tree under its file's lock; `change` answers whether to write it back.
+void updateRoot(HKEY root, const std::function<bool(QJsonObject&)>& change) {
+  const QString path = rootFile(root);
+  QDir().mkpath(RegistryLocation::Current().Folder());
+  textfile::UpdateBytes(path, [&](QByteArray& bytes) {
+    QJsonObject tree = parseRoot(bytes, path);
+    if (!change(tree)) return false;
+    bytes = QJsonDocument(tree).toJson(QJsonDocument::Compact);
+    return true;
+  });
 }
 
 QStringList splitKey(const QString& key) { return key.split(QLatin1Char('\\'), Qt::SkipEmptyParts); }
@@ -53,26 +72,28 @@ QString storedName(const QJsonObject& keys, const QString& part) {
   return {};
 }
 
-// Walks `path` from `tree`; makes missing keys when `create`. False when a key is missing.
-bool walk(QJsonObject tree, const QStringList& path, bool create, QJsonObject* found) {
+// Walks `path` from `tree`. False when a key on the way is missing.
+bool walk(QJsonObject tree, const QStringList& path, QJsonObject* found) {
   if (path.isEmpty()) {
     *found = tree;
     return true;
   }
-  QJsonObject keys = tree.value("keys").toObject();
-  QString name = storedName(keys, path.front());
-  if (name.isEmpty() && !create) return false;
-  if (name.isEmpty()) name = path.front();
-  return walk(keys.value(name).toObject(), path.mid(1), create, found);
+  const QJsonObject keys = tree.value("keys").toObject();
+  const QString name = storedName(keys, path.front());
+  if (name.isEmpty()) return false;
+  return walk(keys.value(name).toObject(), path.mid(1), found);
 }
 
-// Stores `key` at `path` under `tree`, making the keys on the way.
-QJsonObject replaced(QJsonObject tree, const QStringList& path, const QJsonObject& key) {
-  if (path.isEmpty()) return key;
+// `tree` with `edit` applied to the key at `path`, making the keys on the way.
+QJsonObject edited(QJsonObject tree, const QStringList& path, const std::function<void(QJsonObject&)>& edit) {
+  if (path.isEmpty()) {
+    edit(tree);
+    return tree;
+  }
   QJsonObject keys = tree.value("keys").toObject();
   QString name = storedName(keys, path.front());
   if (name.isEmpty()) name = path.front();
-  keys.insert(name, replaced(keys.value(name).toObject(), path.mid(1), key));
+  keys.insert(name, edited(keys.value(name).toObject(), path.mid(1), edit));
   tree.insert("keys", keys);
   return tree;
 }
@@ -85,19 +106,16 @@ QJsonObject findValue(const QJsonObject& key, const QString& name) {
 
 }  // namespace
 
-void Registry::SetStorageFolder(const QString& folder) { storageFolder() = folder; }
-
-QString Registry::StorageFolder() {
-  if (!storageFolder().isEmpty()) return storageFolder();
-  return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/quarnell-registry");
+RegistryLocation& RegistryLocation::Default() {
+  static DataLocation location;
+  return location;
 }
 
 bool Registry::OpenKeyReadOnly(HKEY root, const QString& key) {
   CloseKey();
   if (rootName(root).isEmpty()) return false;
   QJsonObject found;
-  FRootTree = readRoot(root);
-  if (!walk(FRootTree, splitKey(key), false, &found)) return false;
+  if (!walk(readRoot(root), splitKey(key), &found)) return false;
   FRoot = root;
   FPath = splitKey(key);
   FOpen = true;
@@ -107,16 +125,22 @@ bool Registry::OpenKeyReadOnly(HKEY root, const QString& key) {
 bool Registry::OpenKey(HKEY root, const QString& key, bool canCreate) {
   CloseKey();
   if (rootName(root).isEmpty()) return false;
-  FRootTree = readRoot(root);
+  const QStringList path = splitKey(key);
   QJsonObject found;
-  const bool exists = walk(FRootTree, splitKey(key), false, &found);
-  if (!exists && !canCreate) return false;
-  if (!exists) {
-    FRootTree = replaced(FRootTree, splitKey(key), QJsonObject());
-    if (!writeRoot(root, FRootTree)) return false;
+  if (!walk(readRoot(root), path, &found)) {
+    if (!canCreate) return false;
+    try {
+      updateRoot(root, [&](QJsonObject& tree) {
+        if (walk(tree, path, &found)) return false;  // made meanwhile by someone else
+        tree = edited(tree, path, [](QJsonObject&) {});
+        return true;
+      });
+    } catch (const Exception&) {
+      return false;
+    }
   }
   FRoot = root;
-  FPath = splitKey(key);
+  FPath = path;
   FOpen = FWritable = true;
   return true;
 }
@@ -124,12 +148,11 @@ bool Registry::OpenKey(HKEY root, const QString& key, bool canCreate) {
 void Registry::CloseKey() {
   FOpen = FWritable = false;
   FPath.clear();
-  FRootTree = {};
 }
 
 QJsonObject Registry::currentKey() const {
   QJsonObject key;
-  walk(FRootTree, FPath, false, &key);
+  if (FOpen) walk(readRoot(FRoot), FPath, &key);
   return key;
 }
 
@@ -173,19 +196,25 @@ void Registry::WriteInteger(const QString& name, qint32 value) { writeValue(name
 void Registry::writeValue(const QString& name, const QString& type, const QJsonValue& data) {
   const Exception failed(QStringLiteral("Failed to set data for '%1'").arg(name));
   if (!FOpen || !FWritable) throw failed;
-  QJsonObject key = currentKey();
-  QJsonArray values = key.value("values").toArray();
-  const QJsonObject entry{{"name", name}, {"type", type}, {"data", data}};
-  bool replacedInPlace = false;
-  for (qsizetype i = 0; i < values.size(); ++i)
-    if (values[i].toObject().value("name").toString().compare(name, Qt::CaseInsensitive) == 0) {
-      values[i] = entry;
-      replacedInPlace = true;
-      break;
-    }
-  if (!replacedInPlace) values.append(entry);
-  key.insert("values", values);
-  const QJsonObject tree = replaced(FRootTree, FPath, key);
-  if (!writeRoot(FRoot, tree)) throw failed;
-  FRootTree = tree;
+  auto setValue = [&](QJsonObject& key) {
+    QJsonArray values = key.value("values").toArray();
+    for (qsizetype i = 0; i < values.size(); ++i)
+      if (const QString stored = values[i].toObject().value("name").toString();
+          stored.compare(name, Qt::CaseInsensitive) == 0) {
+        values[i] = QJsonObject{{"name", stored}, {"type", type}, {"data", data}};  // keeps its spelling
+        key.insert("values", values);
+        return;
+      }
+    values.append(QJsonObject{{"name", name}, {"type", type}, {"data", data}});
+    key.insert("values", values);
+  };
+  try {
+    // The key is edited in the tree as it is now, so values written by others stay.
+    updateRoot(FRoot, [&](QJsonObject& tree) {
+      tree = edited(tree, FPath, setValue);
+      return true;
+    });
+  } catch (const Exception&) {
+    throw failed;
+  }
 }

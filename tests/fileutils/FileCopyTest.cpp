@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <sys/stat.h>
 
 #include "fileutils/_QnFileUtils.h"
 #include "platform/base/Exception.h"
@@ -43,6 +44,24 @@ TEST(FileCopy, RefusalsAnswerFalseAndKeepTheFiles) {
   EXPECT_THROW(CopyFileWithProgress(source, temp.Path() + "no/folder/x", false, false), Exception);
   EXPECT_TRUE(CopyFileWithProgress(source, dest, false, false));
   EXPECT_EQ(ReadFile(dest), "source");
+  // The target goes before the source is looked at.
+  EXPECT_FALSE(CopyFileWithProgress(temp.Path() + "missing", dest, false, false));
+  EXPECT_FALSE(QFileInfo::exists(dest));
+  EXPECT_EQ(QDir(temp.Path()).entryList(QDir::Files | QDir::Hidden), QStringList{"s"});  // nothing half-made
+}
+
+TEST(FileCopy, FifosAreNeitherListedNorCopied) {
+  TempFolder temp;
+  temp.Write("A/f", "f");
+  const QString fifo = temp.Path() + "A/pipe";
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  QStringList names;
+  ListFolderFiles(temp.Path() + "A", "*.*", names);
+  EXPECT_EQ(names, QStringList{"f"});
+  EXPECT_FALSE(CopyFileWithProgress(fifo, temp.Path() + "copy", false, false));  // at once, not waiting for a writer
+  EXPECT_FALSE(QFileInfo::exists(temp.Path() + "copy"));
+  EXPECT_TRUE(CopyFolderFiles(temp.Path() + "A/*.*", temp.Path() + "B/", false));
+  EXPECT_EQ(QDir(temp.Path() + "B").entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"f"});
 }
 
 TEST(FileCopy, ListsAndCopiesAFolderByPattern) {

@@ -6,6 +6,7 @@
 #include "platform/base/Exception.h"
 #include "platform/base/NumberFormat.h"
 #include "settings/_QngIniFile.h"
+#include "tests/support/Fakes.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
@@ -112,7 +113,7 @@ TEST_F(QngIniFileTest, RenameCopyAndMerge) {
 }
 
 TEST_F(QngIniFileTest, RegistryImportAndExport) {
-  Registry::SetStorageFolder(temp.Path() + "registry");
+  const FakeRegistryLocation location(temp.Path() + "registry");
   Registry key;
   ASSERT_TRUE(key.OpenKey(HKEY_CURRENT_USER, "Software\\K", true));
   key.WriteString("a", "x");
@@ -140,7 +141,6 @@ TEST_F(QngIniFileTest, RegistryImportAndExport) {
   EXPECT_EQ(mirror.GetDataType("c"), RegistryDataType::String);
   EXPECT_EQ(mirror.ReadString("b"), "01F");
   EXPECT_THROW(mirror.WriteString("x", "y"), Exception);  // read-only key
-  Registry::SetStorageFolder({});
 }
 
 TEST_F(QngIniFileTest, AWriteIntoAMissingFolderGivesUpQuietly) {

@@ -10,6 +10,7 @@
 #include "platform/os/Clock.h"
 #include "platform/os/Drives.h"
 #include "platform/os/Environment.h"
+#include "platform/os/Registry.h"
 #include "platform/ui/FolderPicker.h"
 #include "platform/base/Dialogs.h"
 #include "platform/ui/Screen.h"
@@ -124,4 +125,15 @@ class FakeClock final : public Clock {
 
  private:
   const ScopedService<Clock> FInstalled{*this};
+};
+
+// Keeps the registry's root files in a folder the test chooses.
+class FakeRegistryLocation final : public RegistryLocation {
+ public:
+  explicit FakeRegistryLocation(QString folder) : FolderPath(std::move(folder)) {}
+  QString Folder() const override { return FolderPath; }
+  QString FolderPath;
+
+ private:
+  const ScopedService<RegistryLocation> FInstalled{*this};
 };
