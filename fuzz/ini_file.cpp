@@ -76,15 +76,20 @@ Target chooseTarget(const ini::IniDocument& document, int choice) {
   return {section.Name, QStringLiteral("Fuzz Key")};
 }
 
+// Writes `document` as the whole content of `path`, the way every whole-file change is written.
+void saveAs(const ini::IniDocument& document, const QString& path) {
+  ini::IniDocument::Update(path, [&](ini::IniDocument& onDisk) { onDisk = document; });
+}
+
 void checkDocumentRoundTrip(const FuzzScratch& scratch, const QString& path, const Target& target, const QString& value) {
   ini::IniDocument document = ini::IniDocument::Load(path);
   const QString saved = scratch.Path() + QStringLiteral("saved.ini");
-  document.Save(saved);
+  saveAs(document, saved);
   FUZZ_CHECK(sameDocument(document, ini::IniDocument::Load(saved)), QStringLiteral("a saved document loads differently"));
 
   document.SetValue(target.Section, target.Key, value);
   FUZZ_CHECK(document.Value(target.Section, target.Key) == value, QStringLiteral("a value set does not read back"));
-  document.Save(saved);
+  saveAs(document, saved);
   const TextEncoding encoding = DecodeText(FuzzReadFile(saved)).Encoding;
   FUZZ_CHECK(ini::IniDocument::Load(saved).Value(target.Section, target.Key) == asStored(value, encoding),
              QStringLiteral("a value saved does not load back"));

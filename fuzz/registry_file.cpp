@@ -59,17 +59,44 @@ void checkWriteReadsBack(const QString& key) {
     FUZZ_CHECK(readValue(registry, name) == seen, QStringLiteral("value %1 changed through another's write").arg(name));
 }
 
+// The root files in the scratch folder of one input.
+class ScratchLocation final : public RegistryLocation {
+ public:
+  explicit ScratchLocation(QString folder) : FFolder(std::move(folder)) {}
+  QString Folder() const override { return FFolder; }
+
+ private:
+  QString FFolder;
+  const ScopedService<RegistryLocation> FInstalled{*this};
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzScratch scratch;
   if (!scratch.IsValid()) return 0;
-  Registry::SetStorageFolder(scratch.Path() + QStringLiteral("registry"));
-  QDir().mkpath(Registry::StorageFolder());
-  scratch.Write(QStringLiteral("registry/HKEY_CURRENT_USER.json"), FuzzBytes(data, size));
+  const ScratchLocation location(scratch.Path() + QStringLiteral("registry"));
+  QDir().mkpath(location.Folder());
+  const QByteArray original = FuzzBytes(data, size);
+  scratch.Write(QStringLiteral("registry/HKEY_CURRENT_USER.json"), original);
 
   QString writable;
-  walk(QString(), 0, writable);
+  try {
+    walk(QString(), 0, writable);
+  } catch (const Exception&) {
+    // A file that cannot be parsed is refused as a whole, and must never be replaced.
+    bool refused = false;
+    try {
+      Registry registry;
+      registry.OpenKey(HKEY_CURRENT_USER, QStringLiteral("Software\\Quarnell\\Fuzz"), true);
+    } catch (const Exception&) {
+      refused = true;
+    }
+    FUZZ_CHECK(refused, QStringLiteral("a write went through on a file that cannot be read"));
+    FUZZ_CHECK(FuzzReadFile(location.Folder() + QStringLiteral("/HKEY_CURRENT_USER.json")) == original,
+               QStringLiteral("a file that cannot be read was changed"));
+    return 0;
+  }
   checkWriteReadsBack(writable.isNull() ? QStringLiteral("Software\\Quarnell\\Fuzz") : writable);
   return 0;
 }

@@ -10,6 +10,7 @@
 
 #include "fuzz/FuzzSupport.h"
 #include "platform/base/TextCodec.h"
+#include "platform/base/TextFile.h"
 
 namespace {
 
@@ -78,10 +79,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (FuzzChoice(data, size, 8) == 0) {  // the file system is slow: one input in eight
     FuzzScratch scratch;
     const QString path = scratch.Path() + QStringLiteral("text.ini");
-    FUZZ_CHECK(WriteTextFileAtomically(path, decoded.Text, decoded.Encoding), QStringLiteral("the atomic write failed"));
-    DecodedText read;
-    FUZZ_CHECK(ReadTextFile(path, read), QStringLiteral("a file just written cannot be read"));
-    FUZZ_CHECK(read.Text == decoded.Text && read.Encoding == decoded.Encoding,
+    textfile::Update(path, [&](DecodedText& content) {
+      content = decoded;
+      return true;
+    });
+    const std::optional<DecodedText> read = textfile::Read(path);
+    FUZZ_CHECK(read.has_value(), QStringLiteral("a file just written cannot be read"));
+    FUZZ_CHECK(read->Text == decoded.Text && read->Encoding == decoded.Encoding,
                QStringLiteral("a file written does not read back"));
   }
   return 0;
