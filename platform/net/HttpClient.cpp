@@ -60,6 +60,17 @@ HttpClient::HttpClient() {
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
   SetRequestHeader("Accept", "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8");
   SetRequestHeader("User-Agent", "Mozilla/3.0 (compatible; Indy Library)");
+  SetTransportSecurity({});
+}
+
+void HttpClient::SetTransportSecurity(const TransportSecurity& security) {
+  ApplyTransportSecurity(FHandles->easy, security);
+}
+
+QByteArray HttpClient::ResponseHeader(const char* name) const {
+  curl_header* header = nullptr;
+  if (curl_easy_header(FHandles->easy, name, 0, CURLH_HEADER, -1, &header) != CURLHE_OK || !header) return {};
+  return QByteArray(header->value);
 }
 
 HttpClient::~HttpClient() = default;

@@ -14,6 +14,8 @@
 #include <limits>
 #include <memory>
 
+#include "platform/net/TransportSecurity.h"
+
 class HttpForm;
 
 enum class WorkMode { Read, Write };
@@ -29,6 +31,9 @@ class HttpClient {
   void SetRequestHeader(const QByteArray& name, const QByteArray& value);
   // A reply body larger than this fails the request instead of exhausting memory.
   void SetMaxBodySize(qint64 bytes) { FMaxBodySize = bytes; }
+  // The schemes, certificate checks and extra CAs in force (see TransportSecurity.h); the
+  // constructor applies the defaults. Raises Exception for an unreadable CA file.
+  void SetTransportSecurity(const TransportSecurity& security);
 
   // Transfer events, raised while a reply body arrives: begin once with the announced
   // size (0 when none), work with the count received so far, end when the body is over.
@@ -48,6 +53,9 @@ class HttpClient {
 
   // The status code of the last reply (0 when none arrived).
   int ResponseCode() const { return FResponseCode; }
+  // The first value of the reply header `name` (case-insensitive) in the last reply;
+  // empty when it had none.
+  QByteArray ResponseHeader(const char* name) const;
 
   // Drops the connection; safe from inside a transfer event. The request in progress
   // then raises Exception unless its body was already complete.

@@ -23,22 +23,27 @@ Exception entryError(const CentralRecord& record, const QString& what) {
   return Exception(QStringLiteral("Zip entry \"%1\": %2").arg(record.Name(), what));
 }
 
-// The entry's path relative to the destination, with both separators accepted; refuses
-// names that are absolute or climb out with "..".
-QString relativeTarget(const CentralRecord& record) {
-  QString name = record.Name();
+}  // namespace
+
+QString ZipEntryTargetName(const QString& storedName) {
+  const auto refused = [&storedName](const QString& why) {
+    return Exception(QStringLiteral("Zip entry \"%1\": %2").arg(storedName, why));
+  };
+  QString name = storedName;
   name.replace(QLatin1Char('\\'), QLatin1Char('/'));
   const bool isFolder = name.endsWith(QLatin1Char('/'));
   if (name.startsWith(QLatin1Char('/')) || (name.size() > 1 && name[1] == QLatin1Char(':')))
-    throw entryError(record, QStringLiteral("an absolute name may not be extracted."));
+    throw refused(QStringLiteral("an absolute name may not be extracted."));
   QStringList parts;
   for (const QString& part : name.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-    if (part == QLatin1String("..")) throw entryError(record, QStringLiteral("a name may not climb out of the destination folder."));
+    if (part == QLatin1String("..")) throw refused(QStringLiteral("a name may not climb out of the destination folder."));
     if (part != QLatin1String(".")) parts << part;
   }
   if (parts.isEmpty()) return {};
   return parts.join(QLatin1Char('/')) + (isFolder ? QStringLiteral("/") : QString());
 }
+
+namespace {
 
 // True when any folder between `folder` and `target` (or the target) is a symbolic link,
 // which would carry the write somewhere else.
@@ -140,7 +145,7 @@ void ZipFile::ExtractAll(const QString& folder) {
 
 void ZipFile::extractRecord(const CentralRecord& record, const QString& folder) {
   const QString destination = paths::IncludeTrailingPathDelimiter(folder);
-  const QString relative = relativeTarget(record);
+  const QString relative = ZipEntryTargetName(record.Name());
   if (relative.isEmpty()) return;
   if (passesThroughLink(destination, relative))
     throw entryError(record, QStringLiteral("the path passes through a symbolic link."));

@@ -15,6 +15,11 @@
 
 enum class ZipMode { Closed, Read, ReadWrite, Write };
 
+// Where extraction puts the entry stored as `storedName`, relative to the destination: "\"
+// read as "/", "." parts dropped, a folder ending with "/"; empty for a name of no parts.
+// Raises Exception for an absolute name or one that climbs out with "..".
+QString ZipEntryTargetName(const QString& storedName);
+
 class ZipFile {
  public:
   ZipFile() = default;
