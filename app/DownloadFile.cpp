@@ -71,6 +71,8 @@ void TMainFormDownloadSetup::DownloadFile(QObject*, bool Installa) {
   IdHTTP1->SetTransportSecurity({CaCertificatesSetting()});
   try {
     FExpectedLength = IdHTTP1->Head(FDownloadUrl);
+  } catch (const TransportSecurityError&) {
+    throw;  // the user must learn which host could not be trusted, and why
   } catch (const std::exception&) {
     if (terminating()) return;  // the user closed the window: not an error
     ShowMessage(QStringLiteral("File ") + FDownloadFileName + QStringLiteral(" non trovato!!!"));
@@ -93,26 +95,23 @@ bool TMainFormDownloadSetup::receiveRanges(const QString& targetPath, qint64 exp
     const qint64 last = std::min(askedRangeEnd(start, expectedLength), expectedLength - 1);
     const QByteArray header = rangeHeader(start, expectedLength);
     FBytesBeforeRange = start;
-    FRangeInFlight = last - start + 1;
-    // A server that ignores Range may answer with the whole package; once a 206 is seen,
-    // the transfer-begin handler holds the body to the range.
-    IdHTTP1->SetMaxBodySize(expectedLength);
+    const qint64 rangeLength = last - start + 1;
+    // A server that ignores Range may answer with the whole package; a 206 is held to the range.
+    IdHTTP1->SetMaxBodySize(expectedLength, rangeLength);
     try {
       IdHTTP1->Get(FDownloadUrl, header, range);
     } catch (const std::exception& failure) {
-      FRangeInFlight = 0;
       if (terminating()) return false;  // dropped for a stop by the user
       throw rangeError(header, QString::fromUtf8(failure.what()));
     }
-    FRangeInFlight = 0;
     if (terminating()) return false;  // what this GET added is not written
     if (IdHTTP1->ResponseCode() == kPartialContent) {
       const QByteArray contentRange = IdHTTP1->ResponseHeader("Content-Range");
       if (!contentRangeMatches(contentRange, start, last, expectedLength))
         throw rangeError(header, QStringLiteral("the reply's Content-Range is \"%1\" instead of \"bytes %2-%3/%4\".")
                                      .arg(QString::fromLatin1(contentRange)).arg(start).arg(last).arg(expectedLength));
-      if (range.size() != last - start + 1)
-        throw rangeError(header, QStringLiteral("the reply holds %1 bytes instead of %2.").arg(range.size()).arg(last - start + 1));
+      if (range.size() != rangeLength)
+        throw rangeError(header, QStringLiteral("the reply holds %1 bytes instead of %2.").arg(range.size()).arg(rangeLength));
       package.Append(range);
     } else if (IdHTTP1->ResponseCode() == kOk) {
       if (range.size() != expectedLength)
@@ -144,9 +143,7 @@ void TMainFormDownloadSetup::pumpAndStopWhenTerminating() {
 }
 
 void TMainFormDownloadSetup::IdHTTP1WorkBegin(QObject*, WorkMode, qint64 AWorkCountMax) {
-  const bool partial = IdHTTP1->ResponseCode() == kPartialContent;
-  if (partial && FRangeInFlight > 0) IdHTTP1->SetMaxBodySize(FRangeInFlight);  // no more than was asked
-  if (!partial) FBytesBeforeRange = 0;  // a whole body starts over
+  if (IdHTTP1->ResponseCode() != kPartialContent) FBytesBeforeRange = 0;  // a whole body starts over
   WorkCountMax = AWorkCountMax;
   cxProgressBar1->SetMax(100);
   cxProgressBar1->SetPosition(progressPosition(0));

@@ -98,7 +98,6 @@ class TMainFormDownloadSetup : public QWidget {
   bool FDownloading = false;      // guards against a download nested in a progress event
   qint64 FExpectedLength = -1;    // Content-Length of the HEAD reply
   qint64 FBytesBeforeRange = 0;   // package bytes written before the range in flight
-  qint64 FRangeInFlight = 0;      // bytes a 206 may carry for the range asked; 0 between ranges
   bool FFetchingSignature = false;  // the bar stays full while the signature arrives
   QString FDownloadSha256;        // the reply's "DownloadSha256", empty when it gave none
 };

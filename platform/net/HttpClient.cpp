@@ -185,7 +185,8 @@ void HttpClient::runTransfer(const QString& url, bool raisesWorkEvents) {
   curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
   FResponseCode = static_cast<int>(code);
   if (!finished) throw Exception(QStringLiteral("Connection closed."));
-  if (FTooLarge) throw Exception(QStringLiteral("The reply is larger than %1 bytes.").arg(FMaxBodySize));
+  if (FTooLarge) throw Exception(QStringLiteral("The reply is larger than %1 bytes.").arg(maxBodySize()));
+  RaiseIfTransportSecurityFailure(result, hostOf(url), FHandles->error);
   if (result != CURLE_OK) throw Exception(transportFailure(url, result, FHandles->error));
 }
 
@@ -226,7 +227,7 @@ size_t HttpClient::onBody(char* data, size_t size, size_t count, void* self) {
   auto* client = static_cast<HttpClient*>(self);
   const auto bytes = static_cast<qint64>(size * count);
   if (!client->FBody) return size * count;
-  if (client->FBody->size() + bytes > client->FMaxBodySize) {
+  if (client->FBody->size() + bytes > client->maxBodySize()) {
     client->FTooLarge = true;
     return 0;  // fails the transfer
   }

@@ -7,7 +7,16 @@
 #include <QByteArray>
 #include <QString>
 
+#include "platform/base/Exception.h"
+
 typedef void CURL;
+
+// A request refused for its transport security: a certificate that is not trusted, made out
+// for another host or out of date, or a secure connection that could not be set up.
+class TransportSecurityError : public Exception {
+ public:
+  using Exception::Exception;
+};
 
 struct TransportSecurity {
   // A PEM file of further trusted CA certificates; empty for the system's store alone.
@@ -21,3 +30,7 @@ void ApplyTransportSecurity(CURL* easy, const TransportSecurity& security);
 // The system's CA bundle (as libcurl finds it) followed by the certificates of `extraCaFile`.
 // Raises Exception as above.
 QByteArray CaBundleWith(const QString& extraCaFile);
+
+// Raises TransportSecurityError, saying which host and why, when `curlCode` is a failure of the
+// secure connection; returns otherwise. `detail` is libcurl's error text for the transfer.
+void RaiseIfTransportSecurityFailure(int curlCode, const QString& host, const char* detail);
