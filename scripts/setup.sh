@@ -2,7 +2,8 @@
 # Installs the Debian packages the build, the tests and the demo need; silent when all are there.
 set -euo pipefail
 packages=(cmake g++ qt6-base-dev libcurl4-openssl-dev zlib1g-dev nlohmann-json3-dev
-          libgtest-dev libcpp-httplib-dev zip unzip xvfb xauth xdotool libgl-dev qt6-qpa-plugins pkg-config openssl gzip)
+          libgtest-dev libcpp-httplib-dev zip unzip xvfb xauth xdotool libgl-dev qt6-qpa-plugins pkg-config openssl gzip
+          libsodium-dev minisign libssl-dev ca-certificates)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
