@@ -303,7 +303,13 @@ TEST_F(MainFormFixture, TheFolderPickerIsDrawnInTheSystemsOwnLook) {
     }
   });
   watch.start(10);
-  form->ButtonSelectFolderClick(nullptr);
+  // From a running loop of its own: after an earlier test ended the application, a nested
+  // loop (the picker's) would return at once until the next one starts.
+  QTimer::singleShot(0, [&] {
+    form->ButtonSelectFolderClick(nullptr);
+    QCoreApplication::quit();
+  });
+  QCoreApplication::exec();
   watch.stop();
   EXPECT_EQ(sheetWhilePickerUp, QString());
   EXPECT_EQ(pickerWindowColour, QApplication::style()->standardPalette().color(QPalette::Window));
