@@ -7,6 +7,7 @@
 #include "platform/ui/Application.h"
 #include "platform/base/Paths.h"
 #include "platform/os/Shell.h"
+#include "platform/zip/ZipFile.h"
 
 void TMainFormDownloadSetup::runCompletionActions(bool Installa, const QString& targetPath) {
   if (Installa)
@@ -26,7 +27,7 @@ void TMainFormDownloadSetup::installPackage(const QString& targetPath) {
     const QString packageFolder = paths::ExtractFilePath(targetPath);
     if (paths::ExtractFileExt(targetPath).compare(QLatin1String(".zip"), Qt::CaseInsensitive) == 0 &&
         UnzipFile(targetPath, packageFolder, false))
-      setupPath = packageFolder + GetFirstZipFileName(targetPath);
+      setupPath = packageFolder + ZipEntryTargetName(GetFirstZipFileName(targetPath));  // as extracted
   }
   if (setupPath.isEmpty() || !paths::FileExists(setupPath)) {
     Shell::Current().Open(targetPath);  // the program registered for the package's type
@@ -35,6 +36,7 @@ void TMainFormDownloadSetup::installPackage(const QString& targetPath) {
   if (Application::Instance()->Terminated()) return;  // the window is already closing
   cxProgressBar1->SetPosition(0);
   LabelAvanzamento->setText(QStringLiteral("Sto installando...") + FDownloadFileName);
-  paths::AddOwnerExecutePermission(setupPath);
+  // Only a program is made executable; anything else goes to the program registered for it.
+  if (IsProgramFile(setupPath)) paths::AddOwnerExecutePermission(setupPath);
   Shell::Current().Open(setupPath);
 }

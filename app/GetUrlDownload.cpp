@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "app/DownloadServerSetting.h"
 #include "app/JsonStringValue.h"
 #include "app/OmbreviaMainForm.h"
 #include "platform/base/ProgressSink.h"
@@ -19,6 +20,7 @@ constexpr qint64 kMaxReplyBytes = 16 * 1024 * 1024;
 QString postQuery(const QString& serviceUrl, const QString& tipoChiave, const QString& osPlatform) {
   HttpClient client;  // a fresh client: the query raises none of the download's progress events
   client.SetMaxBodySize(kMaxReplyBytes);
+  client.SetTransportSecurity({CaCertificatesSetting()});
   HttpForm form;
   const BusyScope busy;
   form.AddFormField(QStringLiteral("action"), QStringLiteral("Ombrevia"));
@@ -41,6 +43,7 @@ void TMainFormDownloadSetup::GetUrlDownload(QObject* Sender) {
   FDownloadUrl = GetJsonStringValue(reply, QStringLiteral("DownloadUrl"));
   FDownloadFileName = GetJsonStringValue(reply, QStringLiteral("DownloadFileName"));
   const QString operation = GetJsonStringValue(reply, QStringLiteral("TipoOperazione"));
+  FDownloadSha256 = GetJsonStringValue(reply, QStringLiteral("DownloadSha256"));
   FDownloadPercorsoNomeFile = paths::IncludeTrailingPathDelimiter(FPercorsoDest) + FDownloadFileName;
   LabelAvanzamento->setText(QStringLiteral("Download... ") + FDownloadFileName);
   if (operation.isEmpty()) return;

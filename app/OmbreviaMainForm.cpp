@@ -11,6 +11,7 @@
 #include "app/DestinationFolder.h"
 #include "app/GradientProgressBar.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Screen.h"
 #include "platform/base/Paths.h"
 
 TMainFormDownloadSetup* MainFormDownloadSetup = nullptr;
@@ -49,6 +50,12 @@ TMainFormDownloadSetup::TMainFormDownloadSetup(const QString& serviceUrl, std::u
   createControls();
   wireHttpClient();
   FormCreate();
+  centreOnScreen();
+}
+
+void TMainFormDownloadSetup::centreOnScreen() {
+  const QRect screenArea = Screen::Current().Geometry();
+  move(screenArea.center() - QRect(QPoint(0, 0), size()).center());
 }
 
 TMainFormDownloadSetup::~TMainFormDownloadSetup() {

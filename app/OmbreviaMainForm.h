@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <memory>
 
+#include "platform/base/Exception.h"
 #include "platform/ui/FolderPicker.h"
 #include "platform/net/HttpClient.h"
 
@@ -73,10 +74,15 @@ class TMainFormDownloadSetup : public QWidget {
 
  private:
   void createControls();
+  void centreOnScreen();
   void wireHttpClient();
   void runCompletionActions(bool Installa, const QString& targetPath);
   void installPackage(const QString& targetPath);
   bool receiveRanges(const QString& targetPath, qint64 expectedLength);
+  Exception rangeError(const QByteArray& range, const QString& what) const;
+  bool packageTrusted(const QString& targetPath);
+  QString packageRefusal(const QString& targetPath);
+  QByteArray fetchSignature(QString& failure);
   double progressPosition(qint64 receivedInRange) const;
   void pumpAndStopWhenTerminating();
   void closeAtEnd();
@@ -92,6 +98,8 @@ class TMainFormDownloadSetup : public QWidget {
   bool FDownloading = false;      // guards against a download nested in a progress event
   qint64 FExpectedLength = -1;    // Content-Length of the HEAD reply
   qint64 FBytesBeforeRange = 0;   // package bytes written before the range in flight
+  bool FFetchingSignature = false;  // the bar stays full while the signature arrives
+  QString FDownloadSha256;        // the reply's "DownloadSha256", empty when it gave none
 };
 
 // The global main window, as the rest of the program knows it.

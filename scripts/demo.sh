@@ -22,16 +22,23 @@ chmod +x "$work/content/setup"
 head -c 2000000 /dev/urandom > "$work/content/data.bin"
 (cd "$work/content" && zip -q -r "$work/packages/OmbreviaDemo.zip" setup data.bin)
 
+# The maker's key pair, and the package signed with it as a maker would publish it.
+minisign -G -W -p "$work/maker.pub" -s "$work/maker.key" >/dev/null
+minisign -S -s "$work/maker.key" -m "$work/packages/OmbreviaDemo.zip" -t "OmbreviaDemo.zip, demo build" >/dev/null
+public_key="$(sed -n 2p "$work/maker.pub")"
+
 "$root/build/tools/quarnell-demo-service" "$work/packages" OmbreviaDemo.zip "$operation" > "$work/service.url" &
 pids+=($!)
 for _ in $(seq 50); do [ -s "$work/service.url" ] && break; sleep 0.1; done
 service="$(cat "$work/service.url")"
 echo "demo service: $service"
 
-# A fresh system root whose common settings name the demo service.
+# A fresh system root whose common settings name the demo service and the maker's key, so
+# that the package is verified before it is opened or started.
 export QUARNELL_ROOT="$work/root"
 mkdir -p "$QUARNELL_ROOT/Quarnell/Common"
-printf '[SOFTWARE\\QUARNELL\\COMMON]\r\nDownloadServer=%s\r\n' "$service" > "$QUARNELL_ROOT/Quarnell/Common/qngcommon.ini"
+printf '[SOFTWARE\\QUARNELL\\COMMON]\r\nDownloadServer=%s\r\nPackagePublicKey=%s\r\n' "$service" "$public_key" \
+  > "$QUARNELL_ROOT/Quarnell/Common/qngcommon.ini"
 
 if [ -z "${DISPLAY:-}" ]; then
   export DISPLAY=:93
@@ -65,3 +72,4 @@ fi
 folder="$QUARNELL_ROOT/Quarnell/Download"
 echo "download folder: $folder"
 ls -l "$folder"
+if [ -f "$folder/setup-ran.txt" ]; then echo "the signed package was verified and its setup ran"; fi

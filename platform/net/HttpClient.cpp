@@ -60,6 +60,17 @@ HttpClient::HttpClient() {
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
   SetRequestHeader("Accept", "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8");
   SetRequestHeader("User-Agent", "Mozilla/3.0 (compatible; Indy Library)");
+  SetTransportSecurity({});
+}
+
+void HttpClient::SetTransportSecurity(const TransportSecurity& security) {
+  ApplyTransportSecurity(FHandles->easy, security);
+}
+
+QByteArray HttpClient::ResponseHeader(const char* name) const {
+  curl_header* header = nullptr;
+  if (curl_easy_header(FHandles->easy, name, 0, CURLH_HEADER, -1, &header) != CURLHE_OK || !header) return {};
+  return QByteArray(header->value);
 }
 
 HttpClient::~HttpClient() = default;
@@ -174,7 +185,8 @@ void HttpClient::runTransfer(const QString& url, bool raisesWorkEvents) {
   curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
   FResponseCode = static_cast<int>(code);
   if (!finished) throw Exception(QStringLiteral("Connection closed."));
-  if (FTooLarge) throw Exception(QStringLiteral("The reply is larger than %1 bytes.").arg(FMaxBodySize));
+  if (FTooLarge) throw Exception(QStringLiteral("The reply is larger than %1 bytes.").arg(maxBodySize()));
+  RaiseIfTransportSecurityFailure(result, hostOf(url), FHandles->error);
   if (result != CURLE_OK) throw Exception(transportFailure(url, result, FHandles->error));
 }
 
@@ -215,7 +227,7 @@ size_t HttpClient::onBody(char* data, size_t size, size_t count, void* self) {
   auto* client = static_cast<HttpClient*>(self);
   const auto bytes = static_cast<qint64>(size * count);
   if (!client->FBody) return size * count;
-  if (client->FBody->size() + bytes > client->FMaxBodySize) {
+  if (client->FBody->size() + bytes > client->maxBodySize()) {
     client->FTooLarge = true;
     return 0;  // fails the transfer
   }

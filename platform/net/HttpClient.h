@@ -14,6 +14,8 @@
 #include <limits>
 #include <memory>
 
+#include "platform/net/TransportSecurity.h"
+
 class HttpForm;
 
 enum class WorkMode { Read, Write };
@@ -27,8 +29,15 @@ class HttpClient {
 
   // A header sent with every request; "Accept" and "User-Agent" are preset.
   void SetRequestHeader(const QByteArray& name, const QByteArray& value);
-  // A reply body larger than this fails the request instead of exhausting memory.
-  void SetMaxBodySize(qint64 bytes) { FMaxBodySize = bytes; }
+  // A reply body larger than this fails the request instead of exhausting memory; the body
+  // of a 206 (partial content) reply is held to `partialBytes` when given.
+  void SetMaxBodySize(qint64 bytes, qint64 partialBytes = -1) {
+    FMaxBodySize = bytes;
+    FMaxPartialBodySize = partialBytes < 0 ? bytes : partialBytes;
+  }
+  // The schemes, certificate checks and extra CAs in force (see TransportSecurity.h); the
+  // constructor applies the defaults. Raises Exception for an unreadable CA file.
+  void SetTransportSecurity(const TransportSecurity& security);
 
   // Transfer events, raised while a reply body arrives: begin once with the announced
   // size (0 when none), work with the count received so far, end when the body is over.
@@ -48,6 +57,9 @@ class HttpClient {
 
   // The status code of the last reply (0 when none arrived).
   int ResponseCode() const { return FResponseCode; }
+  // The first value of the reply header `name` (case-insensitive) in the last reply;
+  // empty when it had none.
+  QByteArray ResponseHeader(const char* name) const;
 
   // Drops the connection; safe from inside a transfer event. The request in progress
   // then raises Exception unless its body was already complete.
@@ -68,9 +80,11 @@ class HttpClient {
   void raiseTransferEvents(TransferEvents& events, qint64 nowMs);
   static size_t onHeader(char* data, size_t size, size_t count, void* self);
   static size_t onBody(char* data, size_t size, size_t count, void* self);
+  qint64 maxBodySize() const { return FResponseCode == 206 ? FMaxPartialBodySize : FMaxBodySize; }
 
   std::unique_ptr<Handles> FHandles;
   qint64 FMaxBodySize = std::numeric_limits<qint64>::max();
+  qint64 FMaxPartialBodySize = std::numeric_limits<qint64>::max();
   QByteArray* FBody = nullptr;  // where the current reply body goes
   QByteArray FRangeHeader;      // the current request's Range value
   QByteArray FPostBody;         // the current POST's body and its content type

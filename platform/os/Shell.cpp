@@ -10,9 +10,16 @@ Shell& Shell::Default() {
   return desktop;
 }
 
+bool IsProgramFile(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return false;
+  const QByteArray start = file.read(4);
+  return start == "\x7f" "ELF" || start.startsWith("#!");
+}
+
 void DesktopShell::Open(const QString& path) {
   const QFileInfo info(path);
-  if (info.isFile() && info.isExecutable())
+  if (info.isFile() && info.isExecutable() && IsProgramFile(path))
     QProcess::startDetached(info.absoluteFilePath(), {}, info.absolutePath());
   else
     QProcess::startDetached(QStringLiteral("xdg-open"), {path});

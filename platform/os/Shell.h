@@ -22,7 +22,12 @@ class Shell : public Service<Shell> {
   static Shell& Default();
 };
 
-// Opens through xdg-open; starts executables detached so that they outlive the program.
+// Whether the file at `path` is a program the system can start: an ELF executable or a
+// script that begins with "#!". False when it cannot be read.
+bool IsProgramFile(const QString& path);
+
+// Opens through xdg-open; starts executable programs detached so that they outlive the
+// program. A document is opened even when it carries an execute bit.
 class DesktopShell final : public Shell {
  public:
   void Open(const QString& path) override;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QScopeGuard>
 #include <QStyle>
 
 #include "platform/ui/StyleManager.h"
@@ -12,10 +13,15 @@ bool SystemFolderPicker::Execute(QWidget* owner) {
   dialog.setFileMode(QFileDialog::Directory);
   dialog.setOption(QFileDialog::ShowDirsOnly);
   dialog.setDirectory(FDefaultFolder.isEmpty() ? FFileName : FDefaultFolder);
-  if (!StyleManager::SystemDialogsStyled()) {
-    dialog.setPalette(QApplication::style()->standardPalette());
-    dialog.setStyleSheet(QStringLiteral("QWidget {}"));
-  }
+  // An application style sheet reaches every widget, a dialog's own sheet cannot keep it
+  // out: it is lifted while the picker is up and put back on every way out.
+  const QString applicationSheet = qApp->styleSheet();
+  const bool platformLook = !StyleManager::SystemDialogsStyled() && !applicationSheet.isEmpty();
+  if (platformLook) qApp->setStyleSheet(QString());
+  const auto restoreSheet = qScopeGuard([&] {
+    if (platformLook) qApp->setStyleSheet(applicationSheet);
+  });
+  if (!StyleManager::SystemDialogsStyled()) dialog.setPalette(QApplication::style()->standardPalette());
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
   FFileName = QDir::cleanPath(dialog.selectedFiles().constFirst());
   return true;

@@ -24,24 +24,29 @@ Exception entryError(const CentralRecord& record, const QString& what) {
   return Exception(QStringLiteral("Zip entry \"%1\": %2").arg(VisibleName(record.Name()), what));
 }
 
-// The entry's path relative to the destination, with both separators accepted; refuses
-// names that are absolute, climb out with "..", or hold a character no path can hold (a
-// NUL would cut the path short, past every check made on the whole name).
-QString relativeTarget(const CentralRecord& record) {
-  const QString name = record.PathName();
-  if (name.contains(QChar(0)))
-    throw entryError(record, QStringLiteral("the name holds a character a path cannot hold (\\x00)."));
+}  // namespace
+
+QString ZipEntryTargetName(const QString& storedName) {
+  const auto refused = [&storedName](const QString& why) {
+    return Exception(QStringLiteral("Zip entry \"%1\": %2").arg(VisibleName(storedName), why));
+  };
+  QString name = storedName;
+  name.replace(QLatin1Char('\\'), QLatin1Char('/'));
+  // A NUL would cut the path short, past every check made on the whole name.
+  if (name.contains(QChar(0))) throw refused(QStringLiteral("the name holds a character a path cannot hold (\\x00)."));
   const bool isFolder = name.endsWith(QLatin1Char('/'));
   if (name.startsWith(QLatin1Char('/')) || (name.size() > 1 && name[1] == QLatin1Char(':')))
-    throw entryError(record, QStringLiteral("an absolute name may not be extracted."));
+    throw refused(QStringLiteral("an absolute name may not be extracted."));
   QStringList parts;
   for (const QString& part : name.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-    if (part == QLatin1String("..")) throw entryError(record, QStringLiteral("a name may not climb out of the destination folder."));
+    if (part == QLatin1String("..")) throw refused(QStringLiteral("a name may not climb out of the destination folder."));
     if (part != QLatin1String(".")) parts << part;
   }
   if (parts.isEmpty()) return {};
   return parts.join(QLatin1Char('/')) + (isFolder ? QStringLiteral("/") : QString());
 }
+
+namespace {
 
 // True when any folder between `folder` and `target` (or the target) is a symbolic link,
 // which would carry the write somewhere else.
@@ -134,7 +139,7 @@ void ZipFile::Extract(const QString& name, const QString& folder) {
   const int index = IndexOf(name);
   if (index < 0) fail(QStringLiteral("no entry \"%1\" in the archive.").arg(name));
   const CentralRecord& record = FRecords[static_cast<size_t>(index)];
-  relativeTarget(record);
+  ZipEntryTargetName(record.Name());
   const qint64 dataStart = locateData(record, sortedStarts());
   checkRoom(record.UncompressedSize, folder);
   extractRecord(record, dataStart, folder);
@@ -148,7 +153,7 @@ void ZipFile::ExtractAll(const QString& folder) {
   dataStarts.reserve(FRecords.size());
   quint64 total = 0;
   for (const CentralRecord& record : FRecords) {
-    relativeTarget(record);
+    ZipEntryTargetName(record.Name());
     dataStarts.push_back(locateData(record, starts));
     total += record.UncompressedSize;
   }
@@ -209,7 +214,7 @@ void ZipFile::checkRoom(quint64 total, const QString& folder) const {
 
 void ZipFile::extractRecord(const CentralRecord& record, qint64 dataStart, const QString& folder) {
   const QString destination = paths::IncludeTrailingPathDelimiter(folder);
-  const QString relative = relativeTarget(record);
+  const QString relative = ZipEntryTargetName(record.Name());
   if (relative.isEmpty()) return;
   if (passesThroughLink(destination, relative))
     throw entryError(record, QStringLiteral("the path passes through a symbolic link."));

@@ -21,6 +21,11 @@
 
 enum class ZipMode { Closed, Read, ReadWrite, Write };
 
+// Where extraction puts the entry stored as `storedName`, relative to the destination: "\"
+// read as "/", "." parts dropped, a folder ending with "/"; empty for a name of no parts.
+// Raises Exception for an absolute name, one that climbs out with "..", or one holding a NUL.
+QString ZipEntryTargetName(const QString& storedName);
+
 class ZipFile {
  public:
   ZipFile() = default;

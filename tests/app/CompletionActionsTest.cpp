@@ -2,9 +2,11 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QScopeGuard>
 #include <thread>
 
 #include "fileutils/_QnFileUtils.h"
+#include "platform/os/Shell.h"
 #include "tests/app/MainFormFixture.h"
 #include "tools/DemoDownloadService.h"
 
@@ -121,4 +123,63 @@ TEST(OmbreviaDownload, InstallaRunsTheSetupProgramAndEnds) {
   const QString program = QFileInfo(OMBREVIA_DOWNLOAD_EXE).absoluteDir().dirName();
   EXPECT_TRUE(QFileInfo(temp.Path() + "home/Documents/Quarnell/impostazioni/" + program).isDir());
   EXPECT_TRUE(QFileInfo(root + "Quarnell/Common/Liste").isDir());
+}
+
+TEST_F(CompletionFixture, TheSetupIsTheFileExtractedForTheFirstEntry) {
+  TempFolder packages;
+  makeZip(packages, packages.Path() + "Win.zip", {{"bin\\setup", "#!/bin/sh\n"}, {"bin\\data.bin", "data"}});
+  Install(packages.Path(), "Win.zip");
+  EXPECT_EQ(shell.Opened, QStringList{Folder() + "bin/setup"});
+  EXPECT_TRUE(QFileInfo(Folder() + "bin/setup").isExecutable());
+  EXPECT_FALSE(QFileInfo::exists(Folder() + "bin\\setup"));
+}
+
+TEST_F(CompletionFixture, OnlyAProgramIsMadeExecutable) {
+  // Made by Info-ZIP from files without execute bits: a document first, then a program.
+  TempFolder packages;
+  packages.Write("src/readme.txt", "read me first\n");
+  packages.Write("src/setup", "#!/bin/sh\n");
+  QProcess zip;
+  zip.setWorkingDirectory(packages.Path() + "src");
+  zip.start("zip", {"-q", "-X", packages.Path() + "Doc.zip", "readme.txt", "setup"});
+  ASSERT_TRUE(zip.waitForFinished(10000));
+  ASSERT_EQ(zip.exitCode(), 0);
+  packages.Write("notes", "plain text without extension");
+  for (const QString& package : {QStringLiteral("Doc.zip"), QStringLiteral("notes")}) {
+    SCOPED_TRACE(package.toStdString());
+    shell.Opened.clear();
+    Install(packages.Path(), package);
+    const QString opened = package == "Doc.zip" ? Folder() + "readme.txt" : Folder() + "notes";
+    EXPECT_EQ(shell.Opened, QStringList{opened});  // handed to the program registered for it
+    EXPECT_FALSE(QFileInfo(opened).isExecutable());
+    EXPECT_FALSE(IsProgramFile(opened));
+  }
+}
+
+// The desktop's shell starts a file only when it is a program; anything else, execute bit or
+// not, goes to the desktop's opener (here a stand-in on PATH that notes what it was given).
+TEST(DesktopShellOpen, StartsProgramsAndHandsEverythingElseToTheOpener) {
+  TempFolder temp;
+  const QString opener = temp.Write("bin/xdg-open", ("#!/bin/sh\necho \"$1\" >> '" + temp.Path() + "opened.txt'\n").toUtf8());
+  const QString program = temp.Write("setup", ("#!/bin/sh\necho ran > '" + temp.Path() + "ran.txt'\n").toUtf8());
+  const QString document = temp.Write("readme.txt", "hello\n");
+  for (const QString& file : {opener, program, document})
+    QFile::setPermissions(file, QFile::permissions(file) | QFileDevice::ExeOwner);
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", (temp.Path() + "bin:").toUtf8() + path);
+  const auto restorePath = qScopeGuard([&] { qputenv("PATH", path); });
+
+  EXPECT_TRUE(IsProgramFile(program));
+  EXPECT_TRUE(IsProgramFile("/bin/sh"));  // an ELF file
+  EXPECT_FALSE(IsProgramFile(document));
+  EXPECT_FALSE(IsProgramFile(temp.Path() + "missing"));
+
+  DesktopShell shell;
+  shell.Open(document);
+  shell.Open(program);
+  for (int i = 0; i < 100 && !(QFileInfo::exists(temp.Path() + "opened.txt") && QFileInfo::exists(temp.Path() + "ran.txt"));
+       ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(ReadFile(temp.Path() + "opened.txt"), (document + "\n").toUtf8());
+  EXPECT_EQ(ReadFile(temp.Path() + "ran.txt"), "ran\n");
 }

@@ -60,6 +60,8 @@ struct PackageServer {
     if (ranged) {
       reply.Status = 206;
       reply.Reason = "Partial Content";
+      reply.Headers.emplace_back("Content-Range", "bytes " + std::to_string(first) + '-' + std::to_string(last) + '/' +
+                                                      std::to_string(Content.size()));
     }
     reply.Body = Content.mid(static_cast<qsizetype>(first), static_cast<qsizetype>(last - first + 1)).toStdString();
     if (Tweak) Tweak(get, reply);
@@ -182,14 +184,14 @@ TEST_F(DownloadFixture, FailuresKeepExactlyTheGoodRanges) {
            r.Reason = "Internal Server Error";
          };
        },
-       65536, "HTTP/1.1 500 Internal Server Error"},
+       65536, "Download of pkg.bin failed at bytes=65536-98303: HTTP/1.1 500 Internal Server Error"},
       {"dropped in a range",
        [](PackageServer& p) {
          p.Tweak = [](int get, HttpReply& r) {
            if (get == 2) r.DropAfterBytes = 1000;
          };
        },
-       32768, "Request to 127.0.0.1:"},
+       32768, "Download of pkg.bin failed at bytes=32768-65535: Request to 127.0.0.1:"},
       {"short 206",
        [](PackageServer& p) {
          p.Tweak = [](int get, HttpReply& r) {
@@ -200,14 +202,14 @@ TEST_F(DownloadFixture, FailuresKeepExactlyTheGoodRanges) {
            r.Close = true;
          };
        },
-       65536, "Request to 127.0.0.1:"},
+       65536, "Download of pkg.bin failed at bytes=65536-98303: Request to 127.0.0.1:"},
       {"empty 206 forever",
        [](PackageServer& p) {
          p.Tweak = [](int get, HttpReply& r) {
            if (get == 2) r.Body.clear();
          };
        },
-       32768, "The server sent no new data for bytes=32768-65535 of pkg.bin."},
+       32768, "Download of pkg.bin failed at bytes=32768-65535: the reply holds 0 bytes instead of 32768."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -262,7 +264,8 @@ TEST_F(DownloadFixture, UnwritableFolderAndEmptyNameAreReported) {
   MakeForm();
   ShowAndRunStart();
   form->ButtonSalva->click();
-  EXPECT_EQ(boxes.Texts(), QStringList{"File  non trovato!!!"});
+  // An empty name is refused before anything is asked of the network.
+  EXPECT_EQ(boxes.Texts(), QStringList{"The file name \"\" was refused: the name is empty."});
 }
 
 TEST_F(DownloadFixture, ClosingDuringTheThirdRangeKeepsTwoRangesQuietly) {

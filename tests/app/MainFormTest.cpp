@@ -1,6 +1,11 @@
+#include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QEvent>
+#include <QScopeGuard>
+#include <QStyle>
+#include <QTimer>
 #include <atomic>
 
 #include "app/GradientProgressBar.h"
@@ -260,4 +265,53 @@ TEST_F(MainFormFixture, ChiudiAndTheCloseBoxEndTheApplicationAlike) {
   EXPECT_TRUE(form->isHidden());
   application->ProcessMessages();
   EXPECT_TRUE(application->Terminated());
+}
+
+TEST_F(MainFormFixture, TheWindowOpensCentredOnTheScreen) {
+  FakeScreen screen;
+  screen.Full = QRect(0, 0, 1920, 1080);
+  MakeForm("http://127.0.0.1:9/none");
+  EXPECT_EQ(form->geometry().center(), QRect(0, 0, 1920, 1080).center());
+  screen.Full = QRect(1280, 0, 1024, 768);  // a second monitor to the right
+  MakeForm("http://127.0.0.1:9/none");
+  EXPECT_EQ(form->geometry().center(), QRect(1280, 0, 1024, 768).center());
+}
+
+// The application's style sheet does not reach the system's folder picker, and is back on
+// the window once the picker is closed.
+TEST_F(MainFormFixture, TheFolderPickerIsDrawnInTheSystemsOwnLook) {
+  StyleManager::Activate(QStringLiteral("Charcoal Dark Slate"));
+  const QString sheet = qApp->styleSheet();
+  const auto plainAgain = qScopeGuard([] {
+    qApp->setStyleSheet(QString());
+    QApplication::setPalette(QApplication::style()->standardPalette());
+  });
+  ASSERT_FALSE(sheet.isEmpty());
+  application = std::make_unique<Application>(QStringLiteral("ombrevia-download"));
+  form = std::make_unique<TMainFormDownloadSetup>(QStringLiteral("http://127.0.0.1:9/none"));
+  application->SetMainForm(form.get());
+  QString sheetWhilePickerUp = QStringLiteral("(picker never shown)");
+  QColor pickerWindowColour;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+      auto* dialog = qobject_cast<QFileDialog*>(window);
+      if (!dialog || !dialog->isVisible()) continue;
+      sheetWhilePickerUp = qApp->styleSheet();
+      pickerWindowColour = dialog->palette().color(QPalette::Window);
+      dialog->reject();
+    }
+  });
+  watch.start(10);
+  // From a running loop of its own: after an earlier test ended the application, a nested
+  // loop (the picker's) would return at once until the next one starts.
+  QTimer::singleShot(0, [&] {
+    form->ButtonSelectFolderClick(nullptr);
+    QCoreApplication::quit();
+  });
+  QCoreApplication::exec();
+  watch.stop();
+  EXPECT_EQ(sheetWhilePickerUp, QString());
+  EXPECT_EQ(pickerWindowColour, QApplication::style()->standardPalette().color(QPalette::Window));
+  EXPECT_EQ(qApp->styleSheet(), sheet);
 }

@@ -1,0 +1,75 @@
+#include "platform/net/TransportSecurity.h"
+
+#include <curl/curl.h>
+
+#include <QFile>
+
+#include "platform/base/Exception.h"
+
+namespace {
+
+constexpr qint64 kMaxCaFileBytes = 16 * 1024 * 1024;  // far above any real bundle
+
+QByteArray readWhole(const QString& path, qint64 limit) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return file.read(limit);
+}
+
+// Where libcurl's build looks for the system's bundle; asked once of a scratch handle.
+QString systemCaBundlePath() {
+  static const QString path = [] {
+    CURL* probe = curl_easy_init();
+    char* found = nullptr;
+    if (probe) curl_easy_getinfo(probe, CURLINFO_CAINFO, &found);
+    QString result = found ? QString::fromLocal8Bit(found) : QString();
+    if (probe) curl_easy_cleanup(probe);
+    return result;
+  }();
+  return path;
+}
+
+}  // namespace
+
+QByteArray CaBundleWith(const QString& extraCaFile) {
+  const QByteArray extra = readWhole(extraCaFile, kMaxCaFileBytes);
+  if (!extra.contains("-----BEGIN CERTIFICATE-----"))
+    throw Exception(QStringLiteral("The CA certificates file \"%1\" cannot be read or holds no PEM certificate.")
+                        .arg(extraCaFile));
+  QByteArray bundle = readWhole(systemCaBundlePath(), kMaxCaFileBytes);
+  if (!bundle.isEmpty() && !bundle.endsWith('\n')) bundle += '\n';
+  return bundle + extra;
+}
+
+void ApplyTransportSecurity(CURL* easy, const TransportSecurity& security) {
+  // With OpenSSL a CA file given to libcurl replaces the default bundle, so the extra CAs
+  // travel in one blob together with the system's.
+  const QByteArray bundle = security.ExtraCaFile.isEmpty() ? QByteArray() : CaBundleWith(security.ExtraCaFile);
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (bundle.isEmpty()) {
+    curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, nullptr);
+    return;
+  }
+  curl_blob blob{const_cast<char*>(bundle.constData()), static_cast<size_t>(bundle.size()), CURL_BLOB_COPY};
+  curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob);
+}
+
+void RaiseIfTransportSecurityFailure(int curlCode, const QString& host, const char* detail) {
+  const auto code = static_cast<CURLcode>(curlCode);
+  switch (code) {
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+      break;
+    default:
+      return;
+  }
+  const QString why = detail && *detail ? QString::fromUtf8(detail) : QString::fromUtf8(curl_easy_strerror(code));
+  throw TransportSecurityError(QStringLiteral("The secure connection to %1 was refused: %2").arg(host, why));
+}

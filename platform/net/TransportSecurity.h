@@ -1,0 +1,36 @@
+// What every request of this layer's HTTP client insists on: the http and https schemes only,
+// for the request and for any redirect; certificates verified against the system's store
+// (host name, chain, dates), never ignored; optionally further CAs from a PEM file, added to
+// the system's store rather than replacing it.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include "platform/base/Exception.h"
+
+typedef void CURL;
+
+// A request refused for its transport security: a certificate that is not trusted, made out
+// for another host or out of date, or a secure connection that could not be set up.
+class TransportSecurityError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+struct TransportSecurity {
+  // A PEM file of further trusted CA certificates; empty for the system's store alone.
+  QString ExtraCaFile;
+};
+
+// Applies `security` to `easy`. Raises Exception, naming the file, when ExtraCaFile cannot
+// be read or holds no PEM certificate; the handle is then left as it was.
+void ApplyTransportSecurity(CURL* easy, const TransportSecurity& security);
+
+// The system's CA bundle (as libcurl finds it) followed by the certificates of `extraCaFile`.
+// Raises Exception as above.
+QByteArray CaBundleWith(const QString& extraCaFile);
+
+// Raises TransportSecurityError, saying which host and why, when `curlCode` is a failure of the
+// secure connection; returns otherwise. `detail` is libcurl's error text for the transfer.
+void RaiseIfTransportSecurityFailure(int curlCode, const QString& host, const char* detail);
