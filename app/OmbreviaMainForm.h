@@ -4,6 +4,7 @@
 
 #include <QEvent>
 #include <QWidget>
+#include <limits>
 #include <memory>
 
 #include "platform/ui/FolderPicker.h"
@@ -79,6 +80,7 @@ class TMainFormDownloadSetup : public QWidget {
   bool receiveRanges(const QString& targetPath, qint64 expectedLength);
   double progressPosition(qint64 receivedInRange) const;
   void pumpAndStopWhenTerminating();
+  void pumpWhenDue();  // pumps once about 15 ms have passed since the last pump
   void closeAtEnd();
 
   QString FServiceUrl;
@@ -92,6 +94,7 @@ class TMainFormDownloadSetup : public QWidget {
   bool FDownloading = false;      // guards against a download nested in a progress event
   qint64 FExpectedLength = -1;    // Content-Length of the HEAD reply
   qint64 FBytesBeforeRange = 0;   // package bytes written before the range in flight
+  qint64 FLastPumpMs = std::numeric_limits<qint64>::min() / 2;  // Clock time of the last pump
 };
 
 // The global main window, as the rest of the program knows it.
