@@ -11,8 +11,10 @@
 // memory is its own. Each case runs --runs times, interleaved; the figures are the median and
 // the spread [min-max].
 //
-//   download_bench [--tool EXE] [--runs N] [--no-loopback] [--no-links] [MiB ...]
-//   (default sizes: 64 512; the links use 32 MiB at 100 Mbit/s and 64 MiB at 1 Gbit/s)
+//   download_bench [--tool [LABEL=]EXE ...] [--runs N] [--no-loopback] [--no-links] [MiB ...]
+//   (default: the executable built beside this bench; loopback sizes 64 512; the links use
+//   32 MiB at 100 Mbit/s and 64 MiB at 1 Gbit/s). Several --tool run interleaved, so that
+//   two builds can be compared on a busy machine.
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -29,7 +31,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -80,21 +81,14 @@ Run waitFor(pid_t child, std::chrono::steady_clock::time_point started) {
   return run;
 }
 
-// Runs `work` in a forked child; the child's exit status is whether it succeeded.
-Run inChild(const std::function<bool()>& work) {
-  const auto started = std::chrono::steady_clock::now();
-  const pid_t child = ::fork();
-  if (child < 0) throw std::runtime_error("fork failed");
-  if (child == 0) _exit(work() ? 0 : 1);
-  return waitFor(child, started);
-}
-
-// Runs a program with the given environment, its output into `log`.
-Run program(const std::string& path, const std::vector<std::string>& environment, const std::string& log) {
-  std::vector<char*> envp;
+// Runs a program with its arguments and environment, its output into `log`.
+Run program(const std::vector<std::string>& command, const std::vector<std::string>& environment,
+            const std::string& log) {
+  std::vector<char*> argv, envp;
+  for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
   for (const std::string& entry : environment) envp.push_back(const_cast<char*>(entry.c_str()));
   envp.push_back(nullptr);
-  char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
   const int output = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   const auto started = std::chrono::steady_clock::now();
   const pid_t child = ::fork();
@@ -102,11 +96,17 @@ Run program(const std::string& path, const std::vector<std::string>& environment
   if (child == 0) {
     ::dup2(output, 1);
     ::dup2(output, 2);
-    ::execve(path.c_str(), argv, envp.data());
+    ::execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   ::close(output);
   return waitFor(child, started);
+}
+
+std::vector<std::string> currentEnvironment() {
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry; ++entry) entries.emplace_back(*entry);
+  return entries;
 }
 
 // ---- the baselines --------------------------------------------------------------------
@@ -153,6 +153,12 @@ bool plainGet(const std::string& url, const std::string& target) {
   std::fclose(file);
   curl_easy_cleanup(curl);
   return ok;
+}
+
+// A baseline in a process of its own (this program again), so that its peak memory is its own.
+Run baseline(const std::string& mode, const std::string& url, const std::string& target, const std::string& work) {
+  static const std::string self = fs::read_symlink("/proc/self/exe").string();
+  return program({self, mode, url, target}, currentEnvironment(), work + "/baseline.log");
 }
 
 // ---- the package and the files --------------------------------------------------------
@@ -239,12 +245,17 @@ class Xvfb {
 
 // A system root whose common settings name `server`, a home of its own, and an xdg-open
 // that does nothing (the "salva" road opens the download folder).
-struct ToolSetup {
+struct Tool {
+  std::string Label;
   std::string Exe;
+};
+
+struct ToolSetup {
   std::string Work;
   const Xvfb& X;
 
-  Run Download(const std::string& server, const std::string& name, const std::string& package) const {
+  Run Download(const Tool& tool, const std::string& server, const std::string& name,
+               const std::string& package) const {
     if (!X.Running()) throw std::runtime_error("Xvfb has stopped; see " + Work + "/xvfb.log");
     const std::string root = Work + "/root";
     std::error_code ignored;
@@ -264,7 +275,7 @@ struct ToolSetup {
         "PATH=" + Work + "/bin:" + (path ? path : "/usr/bin:/bin"),
     };
     const std::string log = Work + "/tool.log";
-    Run run = checked(program(Exe, environment, log), root + "/Quarnell/Download/" + name, package);
+    Run run = checked(program({tool.Exe}, environment, log), root + "/Quarnell/Download/" + name, package);
     if (!run.Ok) {
       std::ifstream in(log);
       std::string line;
@@ -339,7 +350,7 @@ void print(const Series& s, double mib, const Series& baseline, const char* base
 }
 
 struct Options {
-  std::string Tool = OMBREVIA_DOWNLOAD_EXE;
+  std::vector<Tool> Tools;
   int Runs = 3;
   bool Loopback = true;
   bool Links = true;
@@ -350,58 +361,79 @@ Options parse(int argc, char* argv[]) {
   Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--tool" && i + 1 < argc)
-      options.Tool = argv[++i];
-    else if (arg == "--runs" && i + 1 < argc)
+    if (arg == "--tool" && i + 1 < argc) {
+      const std::string value = argv[++i];
+      const std::size_t equals = value.find('=');
+      if (equals == std::string::npos)
+        options.Tools.push_back({"ombrevia-download", value});
+      else
+        options.Tools.push_back({value.substr(0, equals), value.substr(equals + 1)});
+    } else if (arg == "--runs" && i + 1 < argc) {
       options.Runs = std::max(1, std::stoi(argv[++i]));
-    else if (arg == "--no-loopback")
+    } else if (arg == "--no-loopback") {
       options.Loopback = false;
-    else if (arg == "--no-links")
+    } else if (arg == "--no-links") {
       options.Links = false;
-    else
+    } else {
       options.Sizes.push_back(std::stol(arg));
+    }
   }
+  if (options.Tools.empty()) options.Tools.push_back({"ombrevia-download", OMBREVIA_DOWNLOAD_EXE});
   if (options.Sizes.empty()) options.Sizes = {64, 512};
   return options;
 }
 
+// One series per tool, named by its label.
+std::vector<Series> toolSeries(const Options& options, const std::string& what) {
+  std::vector<Series> series;
+  for (const Tool& tool : options.Tools) series.push_back({tool.Label + what, {}});
+  return series;
+}
+
 // What a run costs whatever the size: start, window, query, one range, close.
-void fixedCost(const Options& options, const ToolSetup& tool, const std::string& packages) {
+void fixedCost(const Options& options, const ToolSetup& setup, const std::string& packages) {
   const std::string name = "one-range.bin";
   const std::string package = packages + "/" + name;
   makePackage(package, kRange);
   const DemoDownloadService service(packages, name, "salva");
-  Series run{"ombrevia-download, 32 KiB", {}};
-  for (int i = 0; i < options.Runs; ++i) run.Runs.push_back(tool.Download(service.BaseUrl(), name, package));
-  const std::vector<double> seconds = run.Seconds();
-  std::printf("fixed cost of a run (one range), %d runs: %.3f s [%.3f-%.3f]  peak %.1f MiB  %s\n", options.Runs,
-              run.Median(), seconds.front(), seconds.back(), run.PeakMiB(), run.AllOk() ? "ok" : "FAILED");
+  std::vector<Series> runs = toolSeries(options, ", 32 KiB");
+  for (int i = 0; i < options.Runs; ++i)
+    for (std::size_t t = 0; t < options.Tools.size(); ++t)
+      runs[t].Runs.push_back(setup.Download(options.Tools[t], service.BaseUrl(), name, package));
+  std::printf("fixed cost of a run (one range), %d runs: median [min-max]\n", options.Runs);
+  for (const Series& run : runs) {
+    const std::vector<double> seconds = run.Seconds();
+    std::printf("  %-30s %7.3f s [%.3f-%.3f]  peak %6.1f MiB  %s\n", run.Name.c_str(), run.Median(), seconds.front(),
+                seconds.back(), run.PeakMiB(), run.AllOk() ? "ok" : "FAILED");
+  }
   fs::remove(package);
 }
 
-void loopback(const Options& options, const ToolSetup& tool, const std::string& packages) {
-  fixedCost(options, tool, packages);
+void loopback(const Options& options, const ToolSetup& setup, const std::string& packages) {
+  fixedCost(options, setup, packages);
   for (long mib : options.Sizes) {
     const std::string name = "pkg" + std::to_string(mib) + ".bin";
     const std::string package = packages + "/" + name;
     makePackage(package, mib * 1024LL * 1024LL);
     const DemoDownloadService service(packages, name, "salva");
-    const std::string copy = tool.Work + "/copy.bin";
-    Series bare{"bare ranged libcurl", {}}, whole{"one plain GET", {}}, run{"ombrevia-download (Xvfb)", {}};
+    const std::string copy = setup.Work + "/copy.bin";
+    Series bare{"bare ranged libcurl", {}}, whole{"one plain GET", {}};
+    std::vector<Series> runs = toolSeries(options, " (Xvfb)");
     for (int i = 0; i < options.Runs; ++i) {
-      bare.Runs.push_back(checked(inChild([&] { return bareRangedLoop(service.PackageUrl(), copy); }), copy, package));
-      whole.Runs.push_back(checked(inChild([&] { return plainGet(service.PackageUrl(), copy); }), copy, package));
-      run.Runs.push_back(tool.Download(service.BaseUrl(), name, package));
+      bare.Runs.push_back(checked(baseline("--bare-ranged", service.PackageUrl(), copy, setup.Work), copy, package));
+      whole.Runs.push_back(checked(baseline("--plain-get", service.PackageUrl(), copy, setup.Work), copy, package));
+      for (std::size_t t = 0; t < options.Tools.size(); ++t)
+        runs[t].Runs.push_back(setup.Download(options.Tools[t], service.BaseUrl(), name, package));
     }
     std::printf("loopback, %ld MiB, %d runs: median [min-max]\n", mib, options.Runs);
-    print(run, static_cast<double>(mib), bare, "bare");
+    for (const Series& run : runs) print(run, static_cast<double>(mib), bare, "bare");
     print(bare, static_cast<double>(mib), bare, "bare");
     print(whole, static_cast<double>(mib), bare, "bare");
     fs::remove(package);
   }
 }
 
-void links(const Options& options, const ToolSetup& tool, const std::string& packages) {
+void links(const Options& options, const ToolSetup& setup, const std::string& packages) {
   struct Link {
     LinkShape Shape;
     long MiB;
@@ -414,15 +446,17 @@ void links(const Options& options, const ToolSetup& tool, const std::string& pac
     const LinkProxy proxy(service.Server().Port(), link.Shape);
     const std::string packageUrl = proxy.BaseUrl() + "/packages/" + name;
     const auto query = queryService(packageUrl, name);
-    const std::string copy = tool.Work + "/copy.bin";
-    Series whole{"one plain GET", {}}, run{"ombrevia-download (Xvfb)", {}};
+    const std::string copy = setup.Work + "/copy.bin";
+    Series whole{"one plain GET", {}};
+    std::vector<Series> runs = toolSeries(options, " (Xvfb)");
     for (int i = 0; i < options.Runs; ++i) {
-      whole.Runs.push_back(checked(inChild([&] { return plainGet(packageUrl, copy); }), copy, package));
-      run.Runs.push_back(tool.Download(query->BaseUrl(), name, package));
+      whole.Runs.push_back(checked(baseline("--plain-get", packageUrl, copy, setup.Work), copy, package));
+      for (std::size_t t = 0; t < options.Tools.size(); ++t)
+        runs[t].Runs.push_back(setup.Download(options.Tools[t], query->BaseUrl(), name, package));
     }
     std::printf("link %.0f Mbit/s, %d ms round trip, %ld MiB, %d runs: median [min-max]\n",
                 link.Shape.MegabitsPerSecond, link.Shape.RoundTripMs, link.MiB, options.Runs);
-    print(run, static_cast<double>(link.MiB), whole, "GET ");
+    for (const Series& run : runs) print(run, static_cast<double>(link.MiB), whole, "GET ");
     print(whole, static_cast<double>(link.MiB), whole, "GET ");
     fs::remove(package);
   }
@@ -431,6 +465,11 @@ void links(const Options& options, const ToolSetup& tool, const std::string& pac
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (argc == 4 && (std::strcmp(argv[1], "--bare-ranged") == 0 || std::strcmp(argv[1], "--plain-get") == 0)) {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    const bool ranged = std::strcmp(argv[1], "--bare-ranged") == 0;
+    return (ranged ? bareRangedLoop(argv[2], argv[3]) : plainGet(argv[2], argv[3])) ? 0 : 1;
+  }
   try {
     const Options options = parse(argc, argv);
     curl_global_init(CURL_GLOBAL_DEFAULT);
@@ -441,10 +480,11 @@ int main(int argc, char* argv[]) {
     fs::create_directories(packages);
     {
       const Xvfb display(work + "/xvfb.log");
-      const ToolSetup tool{options.Tool, work, display};
-      std::printf("tool %s on Xvfb %s\n", options.Tool.c_str(), display.Display().c_str());
-      if (options.Loopback) loopback(options, tool, packages);
-      if (options.Links) links(options, tool, packages);
+      const ToolSetup setup{work, display};
+      for (const Tool& tool : options.Tools) std::printf("%s: %s\n", tool.Label.c_str(), tool.Exe.c_str());
+      std::printf("on Xvfb %s; every process's time is its whole run, its peak its own\n", display.Display().c_str());
+      if (options.Loopback) loopback(options, setup, packages);
+      if (options.Links) links(options, setup, packages);
     }
     fs::remove_all(work);
   } catch (const std::exception& error) {
