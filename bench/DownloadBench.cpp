@@ -7,9 +7,10 @@
 // Links: the same service behind LinkProxy (a bandwidth and a round trip on 127.0.0.1); the
 // tool beside one plain GET through the same link.
 //
-// Every case runs in a child process, so its time is the whole process and its peak resident
-// memory is its own. Each case runs --runs times, interleaved; the figures are the median and
-// the spread [min-max].
+// Every case runs in a process of its own (the baselines are this program again, with
+// --bare-ranged or --plain-get URL FILE), so its time is the whole process and its peak
+// resident memory is its own. Each case runs --runs times, interleaved; the figures are the
+// median and the spread [min-max].
 //
 //   download_bench [--tool [LABEL=]EXE ...] [--runs N] [--no-loopback] [--no-links] [MiB ...]
 //   (default: the executable built beside this bench; loopback sizes 64 512; the links use
@@ -140,6 +141,7 @@ bool bareRangedLoop(const std::string& url, const std::string& target) {
   bool ok = curl_easy_perform(curl) == CURLE_OK &&
             curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length >= 0;
   FILE* file = std::fopen(target.c_str(), "wb");
+  ok = ok && file;
   curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeToFile);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, file);
@@ -152,14 +154,15 @@ bool bareRangedLoop(const std::string& url, const std::string& target) {
          status == 206;
     std::fflush(file);  // like the tool: the file holds every range as soon as it is in
   }
-  std::fclose(file);
+  if (file) std::fclose(file);
   curl_easy_cleanup(curl);
   return ok;
 }
 
 bool plainGet(const std::string& url, const std::string& target) {
-  CURL* curl = curl_easy_init();
   FILE* file = std::fopen(target.c_str(), "wb");
+  if (!file) return false;
+  CURL* curl = curl_easy_init();
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeToFile);
@@ -269,17 +272,16 @@ struct ToolSetup {
   std::string Work;
   const Xvfb& X;
 
-  Run Download(const Tool& tool, const std::string& server, const std::string& name,
-               const std::string& package) const {
+  Run Download(const Tool& tool, const std::string& server, const std::string& name, const std::string& package) const {
     if (!X.Running()) throw std::runtime_error("Xvfb has stopped; see " + Work + "/xvfb.log");
     const std::string root = Work + "/root";
     std::error_code ignored;
     fs::remove_all(root, ignored);
-    write(root + "/Quarnell/Common/qngcommon.ini",
-          "[SOFTWARE\\QUARNELL\\COMMON]\r\nDownloadServer=" + server + "\r\n");
+    write(root + "/Quarnell/Common/qngcommon.ini", "[SOFTWARE\\QUARNELL\\COMMON]\r\nDownloadServer=" + server + "\r\n");
     write(Work + "/bin/xdg-open", "#!/bin/sh\nexit 0\n");
     fs::permissions(Work + "/bin/xdg-open", fs::perms::owner_all);
     fs::create_directories(Work + "/home");
+    fs::permissions(Work + "/home", fs::perms::owner_all);  // also the runtime folder: owner only
     const char* path = std::getenv("PATH");
     const std::vector<std::string> environment = {
         "QUARNELL_ROOT=" + root,
@@ -311,8 +313,8 @@ std::unique_ptr<LoopbackHttpServer> queryService(const std::string& packageUrl, 
       return reply;
     }
     reply.Headers = {{"Content-Type", "application/json; charset=utf-8"}};
-    reply.Body = R"({"DownloadUrl":")" + packageUrl + R"(","DownloadFileName":")" + name +
-                 R"(","TipoOperazione":"salva"})";
+    reply.Body =
+        R"({"DownloadUrl":")" + packageUrl + R"(","DownloadFileName":")" + name + R"(","TipoOperazione":"salva"})";
     return reply;
   });
 }
@@ -346,13 +348,15 @@ struct Series {
 // The ratio of `a` to `b`, run by run (they were interleaved): median and spread.
 std::vector<double> ratios(const Series& a, const Series& b) {
   std::vector<double> r;
-  for (std::size_t i = 0; i < a.Runs.size() && i < b.Runs.size(); ++i) r.push_back(a.Runs[i].Seconds / b.Runs[i].Seconds);
+  for (std::size_t i = 0; i < a.Runs.size() && i < b.Runs.size(); ++i)
+    r.push_back(a.Runs[i].Seconds / b.Runs[i].Seconds);
   std::sort(r.begin(), r.end());
   return r;
 }
 
 double median(const std::vector<double>& sorted) {
-  return sorted.size() % 2 ? sorted[sorted.size() / 2] : (sorted[sorted.size() / 2 - 1] + sorted[sorted.size() / 2]) / 2;
+  return sorted.size() % 2 ? sorted[sorted.size() / 2]
+                           : (sorted[sorted.size() / 2 - 1] + sorted[sorted.size() / 2]) / 2;
 }
 
 void print(const Series& s, double mib, const Series& baseline, const char* baselineName) {

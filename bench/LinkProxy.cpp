@@ -145,8 +145,7 @@ LinkProxy::LinkProxy(std::uint16_t upstreamPort, LinkShape shape) : FUpstreamPor
   sockaddr_in address = loopback(0);
   socklen_t length = sizeof address;
   if (FListener < 0 || ::bind(FListener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(FListener, 16) != 0 ||
-      ::getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      ::listen(FListener, 16) != 0 || ::getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     if (FListener >= 0) ::close(FListener);
     throw std::runtime_error("the link proxy cannot listen on 127.0.0.1");
   }

@@ -1,11 +1,11 @@
 // link_proxy UPSTREAM_PORT MBIT_PER_S ROUND_TRIP_MS
 // Forwards 127.0.0.1:<printed port> to 127.0.0.1:UPSTREAM_PORT through an emulated link
 // until stopped (see LinkProxy.h); prints its base URL.
+#include <unistd.h>
 #include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string>
-#include <unistd.h>
 
 #include "bench/LinkProxy.h"
 
