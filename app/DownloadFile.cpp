@@ -15,12 +15,14 @@
 #include "platform/base/Exception.h"
 #include "platform/base/Dialogs.h"
 #include "platform/base/Paths.h"
+#include "platform/os/Clock.h"
 
 namespace {
 
 constexpr qint64 kRangeSize = 32768;
 constexpr int kOk = 200;
 constexpr int kPartialContent = 206;
+constexpr qint64 kPumpIntervalMs = 15;
 
 bool terminating() { return Application::Instance()->Terminated(); }
 
@@ -139,7 +141,18 @@ double TMainFormDownloadSetup::progressPosition(qint64 receivedInRange) const {
 
 void TMainFormDownloadSetup::pumpAndStopWhenTerminating() {
   Application::Instance()->ProcessMessages();
+  FLastPumpMs = Clock::Current().NowMs();
   if (terminating()) IdHTTP1->Disconnect();
+}
+
+// Every range raises several transfer events; pumping on each would cost a trip to the
+// window system per range. Pumping every kPumpIntervalMs keeps the window alive and a
+// close still stops the transfer at once.
+void TMainFormDownloadSetup::pumpWhenDue() {
+  if (Clock::Current().NowMs() - FLastPumpMs >= kPumpIntervalMs)
+    pumpAndStopWhenTerminating();
+  else if (terminating())
+    IdHTTP1->Disconnect();
 }
 
 void TMainFormDownloadSetup::IdHTTP1WorkBegin(QObject*, WorkMode, qint64 AWorkCountMax) {
@@ -147,16 +160,17 @@ void TMainFormDownloadSetup::IdHTTP1WorkBegin(QObject*, WorkMode, qint64 AWorkCo
   WorkCountMax = AWorkCountMax;
   cxProgressBar1->SetMax(100);
   cxProgressBar1->SetPosition(progressPosition(0));
-  Application::Instance()->ProcessMessages();
-  LabelAvanzamento->setText(QStringLiteral("Download... ") + FDownloadFileName);
+  const QString label = QStringLiteral("Download... ") + FDownloadFileName;
+  if (LabelAvanzamento->text() != label) LabelAvanzamento->setText(label);  // once per download
+  pumpWhenDue();
 }
 
 void TMainFormDownloadSetup::IdHTTP1Work(QObject*, WorkMode, qint64 AWorkCount) {
   cxProgressBar1->SetPosition(progressPosition(AWorkCount));
-  pumpAndStopWhenTerminating();
+  pumpWhenDue();
 }
 
 void TMainFormDownloadSetup::IdHTTP1WorkEnd(QObject*, WorkMode) {
   cxProgressBar1->SetPosition(FExpectedLength > 0 ? progressPosition(WorkCountMax) : 100);
-  Application::Instance()->ProcessMessages();
+  pumpWhenDue();
 }

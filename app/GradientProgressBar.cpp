@@ -9,22 +9,27 @@ GradientProgressBar::GradientProgressBar(QWidget* parent) : QWidget(parent) {
 }
 
 void GradientProgressBar::SetPosition(double position) {
-  position = std::clamp(position, 0.0, FMax);
-  if (position == FPosition) return;
-  FPosition = position;
-  update();
+  const int shown = filledWidth();
+  FPosition = std::clamp(position, 0.0, FMax);
+  if (filledWidth() != shown) update();
 }
 
 void GradientProgressBar::SetMax(double max) {
+  const int shown = filledWidth();
   FMax = max > 0 ? max : 100;
-  SetPosition(FPosition);
-  update();
+  FPosition = std::clamp(FPosition, 0.0, FMax);
+  if (filledWidth() != shown) update();
+}
+
+int GradientProgressBar::filledWidth() const {
+  const int inside = std::max(width() - 2, 0);
+  return static_cast<int>(inside * (FPosition / FMax));
 }
 
 void GradientProgressBar::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   const QRect inside = rect().adjusted(1, 1, -1, -1);
-  const int filled = static_cast<int>(inside.width() * (FPosition / FMax));
+  const int filled = filledWidth();
   if (filled > 0) {
     QLinearGradient gradient(inside.topLeft(), inside.bottomLeft());
     gradient.setColorAt(0, FBeginColor);

@@ -1,5 +1,7 @@
 // A flat progress bar drawn as a gradient inside a one-pixel border, with a fractional
-// position and no text.
+// position and no text. It asks to be repainted only when the filled width, in whole
+// pixels, changes: a bar n pixels wide has at most n + 1 pictures, however often the
+// position moves.
 #pragma once
 
 #include <QColor>
@@ -20,6 +22,8 @@ class GradientProgressBar : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  int filledWidth() const;  // pixels of the inside that the position fills
+
   double FPosition = 0;
   double FMax = 100;
   QColor FBeginColor{27, 132, 0};

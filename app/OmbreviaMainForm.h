@@ -4,6 +4,7 @@
 
 #include <QEvent>
 #include <QWidget>
+#include <limits>
 #include <memory>
 
 #include "platform/base/Exception.h"
@@ -85,6 +86,7 @@ class TMainFormDownloadSetup : public QWidget {
   QByteArray fetchSignature(QString& failure);
   double progressPosition(qint64 receivedInRange) const;
   void pumpAndStopWhenTerminating();
+  void pumpWhenDue();  // pumps once about 15 ms have passed since the last pump
   void closeAtEnd();
 
   QString FServiceUrl;
@@ -100,6 +102,7 @@ class TMainFormDownloadSetup : public QWidget {
   qint64 FBytesBeforeRange = 0;   // package bytes written before the range in flight
   bool FFetchingSignature = false;  // the bar stays full while the signature arrives
   QString FDownloadSha256;        // the reply's "DownloadSha256", empty when it gave none
+  qint64 FLastPumpMs = std::numeric_limits<qint64>::min() / 2;  // Clock time of the last pump
 };
 
 // The global main window, as the rest of the program knows it.
