@@ -1,8 +1,8 @@
 #include "web/IEHTTP3.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QLocale>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -11,11 +11,17 @@
 #include "platform/base/Exception.h"
 #include "platform/base/Dialogs.h"
 #include "platform/base/TextCodec.h"
+#include "platform/os/Clock.h"
 #include "web/gunzip.h"
 #include "web/iiehttp3_funcs.h"
 
 using namespace wininet;
-using Clock = std::chrono::steady_clock;
+
+namespace {
+
+qint64 nowMs() { return Clock::Current().NowMs(); }
+
+}  // namespace
 
 // Everything a request's worker touches. The component and the worker each hold it, so
 // whichever finishes last frees it; the worker never touches the component.
@@ -41,8 +47,8 @@ struct IeRequestState {
   QStringList Cookies;
   qint32 Error = 0;
   QString ErrorMsg;
-  Clock::time_point LastPacketRead = Clock::now();
-  Clock::time_point Deadline = Clock::now();
+  qint64 LastPacketRead = nowMs();  // on the Clock, like the deadline
+  qint64 Deadline = nowMs();
   qint32 Packets = 0;
   HINTERNET Session = 0;
 
@@ -50,7 +56,7 @@ struct IeRequestState {
     Signalled = true;
     Wake.notify_all();
   }
-  void ResetDeadline() { Deadline = Clock::now() + std::chrono::seconds(std::max(TimeoutSeconds, 0)); }
+  void ResetDeadline() { Deadline = nowMs() + qint64(std::max(TimeoutSeconds, 0)) * 1000; }
 };
 
 namespace {
@@ -85,8 +91,6 @@ QStringList splitTextLines(const QString& text) {
   if (!lines.isEmpty() && lines.constLast().isEmpty()) lines.removeLast();
   return lines;
 }
-
-double nowSeconds() { return QDateTime::currentMSecsSinceEpoch() / 1000.0; }
 
 void readResponseHeaders(HINTERNET request, IeRequestState& state) {
   QStringList cookies;
@@ -131,7 +135,7 @@ void readResponseBody(HINTERNET request, IeRequestState& state) {
     state.Received.append(buffer.constData(), read);
     state.BytesRead += static_cast<qint32>(read);
     ++state.Packets;
-    state.LastPacketRead = Clock::now();
+    state.LastPacketRead = nowMs();
     state.ResetDeadline();
     if (read > 0 && state.WantsPacketEvents) state.Signal();
     if (read == 0) return;
@@ -418,10 +422,15 @@ void TIEHTTP::Execute() {
 }
 
 bool TIEHTTP::waitForWorker(const std::shared_ptr<IeRequestState>& state, const std::shared_ptr<bool>& alive) {
-  Clock::time_point lastProcessed = Clock::now();
+  qint64 lastProcessed = nowMs();
   for (;;) {
     std::unique_lock lock(state->Mutex);
-    state->Wake.wait_for(lock, std::chrono::milliseconds(BlockingMode ? 500 : 10), [&] { return state->Signalled; });
+    // Never past the deadline, so a time-out is seen when it falls due.
+    qint64 wait = BlockingMode ? 500 : 10;
+    if (Timeout > 0) wait = std::clamp<qint64>(state->Deadline - nowMs() + 1, 1, wait);
+    Clock::Current().WaitMs(wait, [&](qint64 realMs) {
+      return state->Wake.wait_for(lock, std::chrono::milliseconds(realMs), [&] { return state->Signalled; });
+    });
     state->Signalled = false;
     if (state->Finished) return true;
     const bool newPacket = state->LastPacketRead > lastProcessed;
@@ -430,7 +439,7 @@ bool TIEHTTP::waitForWorker(const std::shared_ptr<IeRequestState>& state, const 
     ContentSize = state->ContentSize;
     debug_total_packets = state->Packets;
     const bool stop = state->Abandoned;
-    const bool timedOut = Timeout > 0 && Clock::now() > state->Deadline;
+    const bool timedOut = Timeout > 0 && nowMs() > state->Deadline;
     if (stop || timedOut) {
       state->Abandoned = true;
       const HINTERNET session = state->Session;
@@ -446,8 +455,9 @@ bool TIEHTTP::waitForWorker(const std::shared_ptr<IeRequestState>& state, const 
       OnPacketRead(this);
       if (!*alive) return false;
     }
-    if (OnTimer && TimerIntervalSeconds > 0 && nowSeconds() > FLastTimerProcessed + TimerIntervalSeconds) {
-      FLastTimerProcessed = nowSeconds();
+    if (OnTimer && TimerIntervalSeconds > 0 &&
+        (!FLastTimerProcessed || nowMs() > *FLastTimerProcessed + qint64(TimerIntervalSeconds) * 1000)) {
+      FLastTimerProcessed = nowMs();
       ++debug_total_timer_events;
       OnTimer(this);
       if (!*alive) return false;

@@ -15,6 +15,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/net/WinInet.h"
@@ -131,7 +132,7 @@ class TIEHTTP {
   wininet::UrlComponents FUrlParts;
   QByteArray FBody;  // the request body: seeded with the query, rebuilt for each request
   QString FExtraHeaders;
-  double FLastTimerProcessed = 0;  // seconds; never reset, so the first check fires at once
+  std::optional<qint64> FLastTimerProcessed;  // on the Clock; never reset, so the first check fires at once
   std::shared_ptr<IeRequestState> FState;  // of the request in progress
   std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
 };

@@ -12,9 +12,14 @@
 #include <QString>
 #include <functional>
 #include <limits>
+#include <map>
 #include <memory>
 
 class HttpForm;
+namespace net {
+class Transfer;
+struct RequestOptions;
+}  // namespace net
 
 enum class WorkMode { Read, Write };
 
@@ -55,32 +60,25 @@ class HttpClient {
 
  private:
   enum class Method { Head, Get, Post };
-  struct Handles;
-
-  void perform(Method method, const QString& url, QByteArray* body);
   struct TransferEvents {
     bool beginRaised = false;
     qint64 reportedCount = -1;
     qint64 lastEventMs = 0;  // when the caller last heard of this transfer
   };
 
-  void runTransfer(const QString& url, bool raisesWorkEvents);
+  void perform(Method method, const QString& url, QByteArray* body);
+  net::RequestOptions requestOptions(Method method, const QString& url) const;
+  void runTransfer(const QString& url, QByteArray* body);
   void raiseTransferEvents(TransferEvents& events, qint64 nowMs);
-  static size_t onHeader(char* data, size_t size, size_t count, void* self);
-  static size_t onBody(char* data, size_t size, size_t count, void* self);
 
-  std::unique_ptr<Handles> FHandles;
+  std::unique_ptr<net::Transfer> FTransfer;
+  std::map<QByteArray, QByteArray> FHeaders;
   qint64 FMaxBodySize = std::numeric_limits<qint64>::max();
-  QByteArray* FBody = nullptr;  // where the current reply body goes
-  QByteArray FRangeHeader;      // the current request's Range value
-  QByteArray FPostBody;         // the current POST's body and its content type
+  QByteArray FRangeHeader;  // the current request's Range value
+  QByteArray FPostBody;     // the current POST's body and its content type
   QByteArray FPostContentType;
-  QByteArray FStatusLine;
   int FResponseCode = 0;
   qint64 FContentLength = -1;
-  qint64 FReceived = 0;       // body bytes of the current reply
-  bool FHeadersDone = false;  // the final header block of the current reply is in
-  bool FTooLarge = false;
   bool FDropRequested = false;
   bool FBusy = false;
 };

@@ -71,24 +71,16 @@ TEST(Gunzip, DamagedBodiesGiveWhatCouldBeDecoded) {
 }
 
 TEST(Gunzip, ABombStopsAtTheCap) {
-  // 1.5 GiB of zeros squeezed into about 1.5 MB: decoding keeps 1 GiB and stops.
-  QByteArray zeros(64 << 20, '\0');
-  z_stream z{};
-  deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY);
-  QByteArray gz;
-  QByteArray out(1 << 20, Qt::Uninitialized);
-  for (int round = 0; round < 24; ++round) {
-    z.next_in = reinterpret_cast<Bytef*>(zeros.data());
-    z.avail_in = static_cast<uInt>(zeros.size());
-    const int flush = round == 23 ? Z_FINISH : Z_NO_FLUSH;
-    do {
-      z.next_out = reinterpret_cast<Bytef*>(out.data());
-      z.avail_out = static_cast<uInt>(out.size());
-      deflate(&z, flush);
-      gz.append(out.constData(), out.size() - z.avail_out);
-    } while (z.avail_out == 0);
-  }
-  deflateEnd(&z);
+  // 24 MiB of zeros squeezed into about 24 KB: decoding keeps what the cap allows and stops.
+  const QByteArray gz = gzipWithTool(QByteArray(24 << 20, '\0'));
   ASSERT_TRUE(gz.startsWith(kSignature));
-  EXPECT_EQ(decoded(gz).size(), kMaxDecodedBytes);
+  ASSERT_LT(gz.size(), 100000);
+  constexpr qint64 kCap = 4 << 20;
+  for (const char method : {'Z', 'G'}) {
+    auto stream = std::make_unique<QBuffer>();
+    stream->setData(gz);
+    stream->open(QIODevice::ReadWrite);
+    DecodeContent(stream, "http://h/x.php", method, kCap);
+    EXPECT_EQ(stream->size(), kCap) << method;
+  }
 }

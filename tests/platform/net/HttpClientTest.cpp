@@ -5,6 +5,8 @@
 #include "platform/base/Exception.h"
 #include "platform/net/HttpClient.h"
 #include "platform/net/HttpForm.h"
+#include "tests/support/Fakes.h"
+#include "tests/support/RawReplyServer.h"
 #include "tests/support/TempFolder.h"
 #include "tools/LoopbackHttpServer.h"
 
@@ -140,6 +142,42 @@ TEST(HttpClient, ASilentServerStillGivesTheCallerRegularTurns) {
   client.Get(url(server, "/p"), {}, body);
   EXPECT_EQ(body.size(), 1000);
   EXPECT_GE(waits, 5);  // about one every 50 ms of the 600 ms of silence
+}
+
+TEST(HttpClient, AMinuteOfSilenceFailsTheRequest) {
+  FakeClock clock;
+  LoopbackHttpServer server([](const HttpRequest&) {
+    HttpReply reply = bodyReply(std::string(1000, 'a'));
+    reply.StallAfterBytes = 10;
+    reply.StallMilliseconds = 20000;
+    return reply;
+  });
+  HttpClient client;
+  client.OnWait = [&] { clock.Advance(15000); };  // the caller's turns let time pass
+  QByteArray body;
+  QElapsedTimer realTime;
+  realTime.start();
+  const qint64 start = clock.NowMs();
+  try {
+    client.Get(url(server, "/p"), {}, body);
+    FAIL() << "no time-out";
+  } catch (const Exception& error) {
+    EXPECT_EQ(error.Message(), QString("Request to 127.0.0.1:%1 failed: no data for 60 seconds.").arg(server.Port()));
+  }
+  EXPECT_GE(clock.NowMs() - start, 60000);
+  EXPECT_LT(clock.NowMs() - start, 90000);
+  EXPECT_LT(realTime.elapsed(), 5000);
+  server.Stop();
+}
+
+TEST(HttpClient, AContentLengthThatIsNoNumberCountsAsNone) {
+  RawReplyServer server("HTTP/1.1 200 OK\r\nContent-Length: abc\r\nConnection: close\r\n\r\n");
+  HttpClient client;
+  try {
+    EXPECT_EQ(client.Head(QString("http://127.0.0.1:%1/p").arg(server.Port())), -1);
+  } catch (const Exception& error) {
+    EXPECT_TRUE(error.Message().startsWith("Request to 127.0.0.1:")) << error.what();  // refused on the way in
+  }
 }
 
 TEST(HttpClient, DisconnectFromAnEventEndsTheRequestAndTheConnection) {
