@@ -86,9 +86,7 @@ std::unique_ptr<QBuffer> GunzipStream(QIODevice& source, qint64 maxBytes) {
   // whose bytes are shared rather than copied.
   auto* memory = qobject_cast<QBuffer*>(&source);
   const QByteArray bytes = memory ? memory->data().mid(memory->pos()) : source.readAll();
-  // The last member's trailer tells the decoded size (modulo 4 GiB): room for it up front
-  // saves copying the output as it grows.
-  if (bytes.size() >= 18) out->buffer().reserve(std::min<qint64>(read32(bytes, bytes.size() - 4), maxBytes));
+  // The output grows as it is decoded; the trailer's size is the sender's claim and sizes nothing.
   qsizetype at = 0;
   while (at < bytes.size()) {
     const bool anotherMember = bytes.size() - at >= 2 && uchar(bytes[at]) == 0x1F && uchar(bytes[at + 1]) == 0x8B;
@@ -131,9 +129,16 @@ void DecodeContent(std::unique_ptr<QBuffer>& stream, const QString& url, char me
   if (url.toLower().contains(QLatin1String(".asp"))) chosen = 'G';
   std::unique_ptr<QBuffer> decoded;
   try {
-    decoded = DecompressStream(*stream, chosen, maxBytes);
-  } catch (const std::exception&) {
-    decoded = DecompressStream(*stream, chosen == 'Z' ? 'G' : 'Z', maxBytes);
+    try {
+      decoded = DecompressStream(*stream, chosen, maxBytes);
+    } catch (const Exception&) {
+      decoded = DecompressStream(*stream, 'G', maxBytes);  // only 'Z' raises: the final attempt is 'G'
+    }
+  } catch (const std::bad_alloc&) {
+    decoded.reset();  // not even the capped output fits: the body stays as it came
   }
-  stream = std::move(decoded);
+  if (decoded)
+    stream = std::move(decoded);
+  else
+    stream->seek(0);
 }

@@ -12,7 +12,9 @@
 inline constexpr qint64 kMaxDecodedBytes = qint64(1) << 30;
 
 // Replaces `stream` by its decoded content when it is recognised as compressed; otherwise
-// leaves it, rewound. `url` containing ".asp" (any case) forces 'G'.
+// leaves it, rewound. `url` containing ".asp" (any case) forces 'G'. Never raises: a 'Z'
+// failure falls back to 'G', which gives what could be decoded; when memory runs out even
+// within the cap, the stream stays as it came.
 void DecodeContent(std::unique_ptr<QBuffer>& stream, const QString& url, char method,
                    qint64 maxBytes = kMaxDecodedBytes);
 

@@ -63,6 +63,7 @@ net::RequestOptions HttpClient::requestOptions(Method method, const QString& url
   options.Http10 = method == Method::Post;
   if (method == Method::Post) options.Body = FPostBody;
   for (const auto& [name, value] : FHeaders) options.Headers << name + ": " + value;
+  if (!FHeaders.contains("Accept")) options.Headers << "Accept:";  // libcurl would add its own
   if (method == Method::Post) options.Headers << "Content-Type: " + FPostContentType;
   if (!FRangeHeader.isEmpty()) options.Headers << "Range: " + FRangeHeader;
   options.ConnectTimeoutSeconds = kConnectTimeoutSeconds;
@@ -90,7 +91,7 @@ void HttpClient::perform(Method method, const QString& url, QByteArray* body) {
   runTransfer(url, body);
 
   const net::ReplyHead& head = FTransfer->Head();
-  if (head.Status >= 300) throw Exception(QString::fromLatin1(head.StatusLine.trimmed()));
+  if (FRaisesOnErrorStatus && head.Status >= 300) throw Exception(QString::fromLatin1(head.StatusLine.trimmed()));
 }
 
 void HttpClient::runTransfer(const QString& url, QByteArray* body) {
@@ -103,6 +104,7 @@ void HttpClient::runTransfer(const QString& url, QByteArray* body) {
   rules.QuietLimitMs = kStallTimeoutMilliseconds;
   rules.Cancelled = [this] { return FDropRequested; };
   rules.EachPass = [&] {
+    FResponseCode = transfer.Head().Status;  // the transfer events may ask for it
     if (body && transfer.HasBody()) body->append(transfer.TakeBody());
     if (body) raiseTransferEvents(events, clock.NowMs());
     if (!transfer.Finished() && clock.NowMs() - events.lastEventMs >= kWaitEventMilliseconds) {

@@ -4,8 +4,9 @@
 // short intervals whenever the server sends nothing, so a silent server never freezes the
 // caller. Cookies set by replies are sent back; redirects are not followed.
 //
-// Every request raises Exception on a transport failure or a reply status of 300 or more
-// (the status line is the message). Not thread-safe: one request at a time.
+// Every request raises Exception on a transport failure or, unless turned off, a reply
+// status of 300 or more (the status line is the message). Not thread-safe: one request at
+// a time.
 #pragma once
 
 #include <QByteArray>
@@ -32,6 +33,11 @@ class HttpClient {
 
   // A header sent with every request; "Accept" and "User-Agent" are preset.
   void SetRequestHeader(const QByteArray& name, const QByteArray& value);
+  // Drops every header set so far, the presets included: a request then carries only what
+  // it needs (Host, its Range or its body's type and length, cookies).
+  void ClearRequestHeaders() { FHeaders.clear(); }
+  // false: a reply status of 300 or more is returned like any other reply instead of raised.
+  void SetRaisesOnErrorStatus(bool raises) { FRaisesOnErrorStatus = raises; }
   // A reply body larger than this fails the request instead of exhausting memory.
   void SetMaxBodySize(qint64 bytes) { FMaxBodySize = bytes; }
 
@@ -80,5 +86,6 @@ class HttpClient {
   int FResponseCode = 0;
   qint64 FContentLength = -1;
   bool FDropRequested = false;
+  bool FRaisesOnErrorStatus = true;
   bool FBusy = false;
 };

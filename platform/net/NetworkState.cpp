@@ -21,6 +21,6 @@ class SystemNetworkState final : public NetworkState {
 }  // namespace
 
 NetworkState& NetworkState::Default() {
-  static SystemNetworkState system;
-  return system;
+  static auto* const system = new SystemNetworkState;  // never destroyed, like the clock
+  return *system;
 }

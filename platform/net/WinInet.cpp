@@ -54,22 +54,33 @@ struct Request : Handle {
   std::unique_ptr<net::Transfer> Transfer;
 };
 
-std::mutex registryMutex;
-std::map<HINTERNET, std::shared_ptr<Handle>> registry;
-HINTERNET nextHandle = 0x1000;
+// The open handles of the process. Made once and never destroyed: a worker thread may
+// still close its handles while the exit handlers run.
+struct Registry {
+  std::mutex Mutex;
+  std::map<HINTERNET, std::shared_ptr<Handle>> Handles;
+  HINTERNET Next = 0x1000;
+};
+
+Registry& registry() {
+  static auto* const handles = new Registry;
+  return *handles;
+}
 
 HINTERNET registered(std::shared_ptr<Handle> handle) {
-  const std::lock_guard lock(registryMutex);
-  const HINTERNET id = ++nextHandle;
-  registry[id] = std::move(handle);
+  Registry& all = registry();
+  const std::lock_guard lock(all.Mutex);
+  const HINTERNET id = ++all.Next;
+  all.Handles[id] = std::move(handle);
   return id;
 }
 
 template <typename Kind>
 std::shared_ptr<Kind> lookUp(HINTERNET handle) {
-  const std::lock_guard lock(registryMutex);
-  const auto found = registry.find(handle);
-  return found == registry.end() ? nullptr : std::dynamic_pointer_cast<Kind>(found->second);
+  Registry& all = registry();
+  const std::lock_guard lock(all.Mutex);
+  const auto found = all.Handles.find(handle);
+  return found == all.Handles.end() ? nullptr : std::dynamic_pointer_cast<Kind>(found->second);
 }
 
 quint32 errorFor(net::Failure failure) {
@@ -109,6 +120,25 @@ bool drive(Request& request, const std::function<bool()>& done) {
   return failure == net::Failure::None ? true : fail(errorFor(failure));
 }
 
+// The caller's header lines as libcurl takes them, and nothing of libcurl's own that the
+// caller did not ask for: no Expect, no Accept. A line with an empty value is sent as it
+// is ("Name;" is libcurl's form for that; "Name:" would remove the header).
+QList<QByteArray> wireHeaders(const QStringList& lines) {
+  QList<QByteArray> wire{"Expect:"};
+  bool hasAccept = false;
+  for (const QString& line : lines) {
+    const qsizetype colon = line.indexOf(QLatin1Char(':'));
+    const QString name = line.left(colon).trimmed();
+    hasAccept = hasAccept || name.compare(QLatin1String("Accept"), Qt::CaseInsensitive) == 0;
+    if (colon > 0 && line.mid(colon + 1).trimmed().isEmpty())
+      wire << name.toUtf8() + ';';
+    else
+      wire << line.toUtf8();
+  }
+  if (!hasAccept) wire << "Accept:";
+  return wire;
+}
+
 QString decodedPercent(const QString& text) { return QUrl::fromPercentEncoding(text.toUtf8()); }
 
 // The request target as sent: bytes a URL cannot hold (blanks, controls, non-ASCII and
@@ -132,8 +162,34 @@ quint32 GetLastError() { return lastError; }
 
 void SetLastError(quint32 code) { lastError = code; }
 
+bool BreaksHeaderLine(const QString& text) {
+  return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) || text.contains(QChar(0));
+}
+
+QString SystemMessageText(quint32 code) {
+  switch (code) {
+    case ERROR_INVALID_HANDLE: return QStringLiteral("The handle is invalid.");
+    case ERROR_INVALID_PARAMETER: return QStringLiteral("The parameter is incorrect.");
+    case ERROR_INSUFFICIENT_BUFFER: return QStringLiteral("The data area passed to a system call is too small.");
+    case ERROR_INTERNET_TIMEOUT: return QStringLiteral("The operation timed out.");
+    case ERROR_INTERNET_INTERNAL_ERROR: return QStringLiteral("An internal error occurred.");
+    case ERROR_INTERNET_INVALID_URL: return QStringLiteral("The URL is invalid.");
+    case ERROR_INTERNET_UNRECOGNIZED_SCHEME: return QStringLiteral("The URL does not use a recognized protocol.");
+    case ERROR_INTERNET_NAME_NOT_RESOLVED: return QStringLiteral("The server name or address could not be resolved.");
+    case ERROR_INTERNET_OPERATION_CANCELLED: return QStringLiteral("The operation was canceled.");
+    case ERROR_INTERNET_CANNOT_CONNECT: return QStringLiteral("A connection with the server could not be established.");
+    case ERROR_INTERNET_CONNECTION_ABORTED: return QStringLiteral("The connection with the server was terminated abnormally.");
+    case ERROR_INTERNET_CONNECTION_RESET: return QStringLiteral("The connection with the server was reset.");
+    case ERROR_INTERNET_INVALID_CA: return QStringLiteral("The certificate authority is invalid or incorrect.");
+    case ERROR_HTTP_HEADER_NOT_FOUND: return QStringLiteral("The requested header could not be located.");
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE: return QStringLiteral("The server returned an invalid or unrecognized response.");
+    case ERROR_HTTP_INVALID_HEADER: return QStringLiteral("The supplied header is invalid.");
+    default: return QStringLiteral("Unknown error %1.").arg(code);
+  }
+}
+
 HINTERNET InternetOpenW(const QString& agent, quint32, const QString&, const QString&, quint32) {
-  InitialiseCurlOnce();
+  if (BreaksHeaderLine(agent)) return failWithNull(ERROR_INVALID_PARAMETER);
   auto session = std::make_shared<Session>();
   session->Agent = agent.toUtf8();
   return registered(session);
@@ -179,7 +235,7 @@ bool HttpSendRequestW(HINTERNET handle, const QString& headers, const QByteArray
 
   const bool secure = request->Flags & INTERNET_FLAG_SECURE;
   QByteArray host = connection->Host.toUtf8();
-  if (host.contains(':')) host = '[' + host + ']';
+  if (host.contains(':') && !host.startsWith('[')) host = '[' + host + ']';  // an IPv6 literal
   net::RequestOptions options;
   options.Url = (secure ? "https://" : "http://") + host + ':' + QByteArray::number(connection->Port) +
                 escapedTarget(request->Object);
@@ -198,8 +254,10 @@ bool HttpSendRequestW(HINTERNET handle, const QString& headers, const QByteArray
     options.Verb = net::Method::Custom;
     options.CustomVerb = request->Verb;
   }
-  options.Headers << "Expect:";
-  for (const QString& line : headers.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) options.Headers << line.toUtf8();
+  const QStringList lines = headers.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+  for (const QString& line : lines)
+    if (BreaksHeaderLine(line)) return fail(ERROR_HTTP_INVALID_HEADER);
+  options.Headers = wireHeaders(lines);
 
   net::Transfer& transfer = *request->Transfer;
   transfer.Start(options);
@@ -256,11 +314,12 @@ bool InternetReadFile(HINTERNET handle, char* buffer, quint32 size, quint32& rea
 bool InternetCloseHandle(HINTERNET handle) {
   std::shared_ptr<Handle> closed;
   {
-    const std::lock_guard lock(registryMutex);
-    const auto found = registry.find(handle);
-    if (found == registry.end()) return fail(ERROR_INVALID_HANDLE);
+    Registry& all = registry();
+    const std::lock_guard lock(all.Mutex);
+    const auto found = all.Handles.find(handle);
+    if (found == all.Handles.end()) return fail(ERROR_INVALID_HANDLE);
     closed = found->second;
-    registry.erase(found);
+    all.Handles.erase(found);
   }
   closed->Closed = true;  // calls blocked under it see this at their next turn
   return true;

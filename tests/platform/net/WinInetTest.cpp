@@ -112,6 +112,19 @@ TEST(WinInet, FailuresCarryTheirErrorNumbers) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   EXPECT_FALSE(InternetCloseHandle(0x7777));
 
+  // Text that would add lines to the request is refused before anything is sent.
+  EXPECT_EQ(InternetOpenW("agent\r\nX-Evil: 1", INTERNET_OPEN_TYPE_PRECONFIG, {}, {}, 0), 0u);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  {
+    LoopbackHttpServer server([](const HttpRequest&) { return reply("never"); });
+    OpenRequest open("127.0.0.1", server.Port(), "GET", "/");
+    for (const QString& headers : {QString("X-A: 1\rX-Evil: 2"), QString("X-A: 1\nX-Evil: 2"), QString("X-A: 1") + QChar(0)}) {
+      EXPECT_FALSE(HttpSendRequestW(open.Request, headers, {}));
+      EXPECT_EQ(GetLastError(), ERROR_HTTP_INVALID_HEADER);
+    }
+    EXPECT_TRUE(server.Requests().empty());
+  }
+
   struct Case {
     QString host;
     quint16 port;
