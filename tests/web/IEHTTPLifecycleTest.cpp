@@ -11,20 +11,13 @@
 #include "platform/base/Exception.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/RawReplyServer.h"
+#include "tests/support/Replies.h"
 #include "tools/LoopbackHttpServer.h"
 #include "web/IEHTTP3.h"
 #include "web/_QnWebUtils.h"
 #include "web/iiehttp3_funcs.h"
 
 namespace {
-
-HttpReply textReply(std::string body, int status = 200, std::string reason = "OK") {
-  HttpReply reply;
-  reply.Status = status;
-  reply.Reason = std::move(reason);
-  reply.Body = std::move(body);
-  return reply;
-}
 
 // A body that never ends in a test's time (made on demand); `offset` follows the server's reading.
 HttpReply endlessReply(std::atomic<std::uint64_t>& offset, bool announced = true, std::uint64_t length = 10'000'000'000ull) {
@@ -75,7 +68,7 @@ QByteArray gzipOf(const QByteArray& piece, int repeats) {
 
 TEST(TIEHTTPEvents, EveryRequestFiresOnPacketReadWithTheFinalCount) {
   for (const std::size_t size : {std::size_t(79), std::size_t(300000), std::size_t(0)}) {
-    LoopbackHttpServer server([&](const HttpRequest&) { return textReply(std::string(size, 'p')); });
+    LoopbackHttpServer server([&](const HttpRequest&) { return TextReply(std::string(size, 'p')); });
     TIEHTTP http;
     std::vector<qint32> counts;
     http.OnPacketRead = [&](TIEHTTP* sender) { counts.push_back(sender->bytes_read_total); };
@@ -91,7 +84,7 @@ TEST(TIEHTTPEvents, EveryRequestFiresOnPacketReadWithTheFinalCount) {
 
 TEST(TIEHTTPEvents, TheFirstTimerCheckFiresAtOnceAndAStopFromItAlwaysCancels) {
   FakeClock clock;
-  LoopbackHttpServer server([](const HttpRequest&) { return textReply("quick"); });
+  LoopbackHttpServer server([](const HttpRequest&) { return TextReply("quick"); });
   TIEHTTP http;
   http.TimerIntervalSeconds = 1;
   int timers = 0;
@@ -111,7 +104,7 @@ TEST(TIEHTTPEvents, TheFirstTimerCheckFiresAtOnceAndAStopFromItAlwaysCancels) {
 }
 
 TEST(TIEHTTPEvents, TheWorkerAndTheWakeUpEventAreVisibleWhileARequestRuns) {
-  LoopbackHttpServer server([](const HttpRequest&) { return textReply("x"); });
+  LoopbackHttpServer server([](const HttpRequest&) { return TextReply("x"); });
   TIEHTTP http;
   bool seen = false;
   http.OnPacketRead = [&](TIEHTTP* sender) {
@@ -195,11 +188,11 @@ TEST(TIEHTTPLimit, OneLimitBoundsTheWholeReply) {
   const QByteArray zerosBomb = gzipOf(QByteArray(1 << 20, '\0'), 64);          // 64 MiB of zeros
   const QByteArray linesBomb = gzipOf(QByteArray("a\n").repeated(1 << 19), 16);  // 16 MiB of "a" lines
   LoopbackHttpServer server([&](const HttpRequest& request) {
-    if (request.Target == "/zeros") return textReply(zerosBomb.toStdString());
-    if (request.Target == "/lines") return textReply(linesBomb.toStdString());
+    if (request.Target == "/zeros") return TextReply(zerosBomb.toStdString());
+    if (request.Target == "/lines") return TextReply(linesBomb.toStdString());
     if (request.Target == "/announced") return endlessReply(offset, true, 3'000'000'000ull);
     if (request.Target == "/unannounced") return endlessReply(offset, false);
-    return textReply(std::string(1 << 20, 'f'));
+    return TextReply(std::string(1 << 20, 'f'));
   });
   ASSERT_TRUE(zerosBomb.startsWith(QByteArray("\x1F\x8B\x08\x00\x00\x00\x00\x00", 8)));
   TIEHTTP http;
@@ -238,7 +231,7 @@ TEST(TIEHTTPWire, OnlyTheHeadersAskedForGoOut) {
 
 TEST(TIEHTTPWire, AReplyThatIsNotHttpAndAFailureBeforeTheHeaders) {
   LoopbackHttpServer good([](const HttpRequest&) {
-    HttpReply reply = textReply("fine");
+    HttpReply reply = TextReply("fine");
     reply.Headers = {{"Set-Cookie", "kept=1"}};
     return reply;
   });
@@ -274,7 +267,7 @@ TEST(TIEHTTPWire, AnIpv6LiteralReachesItsServer) {
 }
 
 TEST(TIEHTTPWire, LineBreaksInHeadersAreRefused) {
-  LoopbackHttpServer server([](const HttpRequest&) { return textReply("never"); });
+  LoopbackHttpServer server([](const HttpRequest&) { return TextReply("never"); });
   TIEHTTP http;
   for (const auto& [name, value] : {std::pair<QString, QString>{"X-A", "1\r\nX-Evil: 2"}, {"X-A\nX-Evil", "2"},
                                     {"X-A", "1\rX"}, {"X-A", QString("1") + QChar(0) + "2"}})
@@ -310,7 +303,7 @@ TEST(TIEHTTPWire, LineBreaksInHeadersAreRefused) {
 
 TEST(TIEHTTPWire, CharactersOutsideTheBmpAreEncodedAsTheirUtf8Bytes) {
   EXPECT_EQ(EncodeUrlQuery(QString::fromUtf8("?e=\xF0\x9F\x98\x80&x=\xC3\xA9")), "?e=%F0%9F%98%80&x=%C3%A9");
-  LoopbackHttpServer server([](const HttpRequest&) { return textReply("ok"); });
+  LoopbackHttpServer server([](const HttpRequest&) { return TextReply("ok"); });
   TIEHTTP http;
   http.ExecuteURL(at(server, QString::fromUtf8("/q?e=\xF0\x9F\x98\x80")));
   EXPECT_EQ(server.Requests().at(0).Target, "/q?e=%F0%9F%98%80");
@@ -318,7 +311,7 @@ TEST(TIEHTTPWire, CharactersOutsideTheBmpAreEncodedAsTheirUtf8Bytes) {
 
 TEST(ScriptCallManager, BothTransportsReturnAnErrorPageAsTextAndSendNoExtraHeaders) {
   LoopbackHttpServer server([](const HttpRequest&) {
-    HttpReply reply = textReply("<h1>Not here</h1>", 404, "Not Found");
+    HttpReply reply = TextReply("<h1>Not here</h1>", 404, "Not Found");
     reply.Headers = {{"Content-Type", "text/html"}};
     return reply;
   });

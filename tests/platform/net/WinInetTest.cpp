@@ -6,6 +6,7 @@
 #include "platform/net/WinInet.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/RawReplyServer.h"
+#include "tests/support/Replies.h"
 #include "tests/support/TempFolder.h"
 #include "tools/LoopbackHttpServer.h"
 
@@ -139,12 +140,7 @@ TEST(WinInet, FailuresCarryTheirErrorNumbers) {
 }
 
 TEST(WinInet, ClosingTheSessionEndsABlockedRead) {
-  LoopbackHttpServer server([](const HttpRequest&) {
-    HttpReply stalled = reply(std::string(1000, 'a'));
-    stalled.StallAfterBytes = 10;
-    stalled.StallMilliseconds = 10000;
-    return stalled;
-  });
+  LoopbackHttpServer server([](const HttpRequest&) { return StalledReply(1000, 10, 10000); });
   OpenRequest open("127.0.0.1", server.Port(), "GET", "/");
   ASSERT_TRUE(HttpSendRequestW(open.Request, {}, {}));
   char buffer[100];
@@ -168,12 +164,7 @@ TEST(WinInet, ClosingTheSessionEndsABlockedRead) {
 TEST(WinInet, TheReceiveTimeOutCountsSilenceOnTheClock) {
   FakeClock clock;
   clock.RealWaitMs = 2;
-  LoopbackHttpServer server([](const HttpRequest&) {
-    HttpReply stalled = reply(std::string(1000, 'a'));
-    stalled.StallAfterBytes = 10;
-    stalled.StallMilliseconds = 10000;
-    return stalled;
-  });
+  LoopbackHttpServer server([](const HttpRequest&) { return StalledReply(1000, 10, 10000); });
   quint32 previous = 0;
   ASSERT_TRUE(InternetQueryOptionDword(0, INTERNET_OPTION_RECEIVE_TIMEOUT, previous));
   ASSERT_TRUE(InternetSetOptionDword(0, INTERNET_OPTION_RECEIVE_TIMEOUT, 2000));
