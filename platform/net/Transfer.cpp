@@ -101,8 +101,9 @@ void Transfer::Start(const RequestOptions& options) {
   FHeaderList.reset();
   for (const QByteArray& line : options.Headers) AppendHeader(FHeaderList, line.constData());
 
+  // Every option a request uses is set here each time, to its value or its default. No
+  // curl_easy_reset: it would drop the cookie engine's file list without freeing it.
   CURL* easy = FEasy;
-  curl_easy_reset(easy);  // keeps connections, cookies and the resolver cache
   curl_easy_setopt(easy, CURLOPT_URL, FUrl.constData());
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_PROXY, "");
@@ -114,23 +115,26 @@ void Transfer::Start(const RequestOptions& options) {
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION,
                    static_cast<long>(options.Http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1));
-  if (options.ConnectTimeoutSeconds > 0) curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, options.ConnectTimeoutSeconds);
-  if (options.KeepCookies) curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // on, nothing loaded
-  if (!FAgent.isEmpty()) curl_easy_setopt(easy, CURLOPT_USERAGENT, FAgent.constData());
-  if (!FUser.isEmpty()) {
-    curl_easy_setopt(easy, CURLOPT_USERNAME, FUser.constData());
-    curl_easy_setopt(easy, CURLOPT_PASSWORD, FPassword.constData());
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, options.ConnectTimeoutSeconds);  // 0: libcurl's own
+  if (options.KeepCookies && !FCookieEngineOn) {
+    curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // on, nothing loaded
+    FCookieEngineOn = true;
   }
+  curl_easy_setopt(easy, CURLOPT_USERAGENT, FAgent.isEmpty() ? nullptr : FAgent.constData());
+  curl_easy_setopt(easy, CURLOPT_USERNAME, FUser.isEmpty() ? nullptr : FUser.constData());
+  curl_easy_setopt(easy, CURLOPT_PASSWORD, FUser.isEmpty() ? nullptr : FPassword.constData());
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, options.VerifyPeer ? 1L : 0L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, options.VerifyHost ? 2L : 0L);
+  curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);  // the default verb, no body; the others below
+  curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, options.Verb == Method::Custom ? FCustomVerb.constData() : nullptr);
   switch (options.Verb) {
-    case Method::Get: curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L); break;
+    case Method::Get:
+    case Method::Custom: break;
     case Method::Head: curl_easy_setopt(easy, CURLOPT_NOBODY, 1L); break;
     case Method::Post:
       curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(FBody.size()));
       curl_easy_setopt(easy, CURLOPT_POSTFIELDS, FBody.constData());
       break;
-    case Method::Custom: curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, FCustomVerb.constData()); break;
   }
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, FHeaderList.get());
   if (options.ExtraOptions) options.ExtraOptions(easy);

@@ -67,10 +67,11 @@ struct RequestOptions {
   QList<QByteArray> Headers;  // "Name: value" lines
   QByteArray UserAgent;       // none when empty
   QByteArray User, Password;  // none when User is empty
-  bool KeepCookies = false;   // the cookie engine on: cookies of replies go back
+  bool KeepCookies = false;   // the cookie engine on: cookies of replies go back (stays on)
   bool VerifyPeer = true, VerifyHost = true;
   long ConnectTimeoutSeconds = 0;  // 0: libcurl's own limit
   // The last word on the easy handle's options for this request (e.g. transport security).
+  // The handle is reused without a reset: set the same options on every request.
   std::function<void(CURL* easy)> ExtraOptions;
 };
 
@@ -128,6 +129,7 @@ class Transfer {
   QByteArray FUrl, FBody, FAgent, FUser, FPassword, FCustomVerb;
   char FError[CURL_ERROR_SIZE] = {};
   bool FAttached = false;
+  bool FCookieEngineOn = false;
   bool FFinished = false;
   CURLcode FResult = CURLE_OK;
   bool FTooLarge = false;

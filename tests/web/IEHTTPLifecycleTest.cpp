@@ -158,6 +158,9 @@ TEST(TIEHTTPEventsDeathTest, ExitRightAfterAStopATimeOutOrADestroyIsClean) {
   for (const char* ending : {"stop", "timeout", "destroy"}) {
     EXPECT_EXIT(
         {
+          // Exit handlers that take a moment, registered before anything the request makes:
+          // they run after that is destroyed, while the worker is still busy.
+          std::atexit([] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); });
           std::atomic<std::uint64_t> offset{0};
           LoopbackHttpServer server([&](const HttpRequest&) {
             HttpReply reply = endlessReply(offset);
