@@ -73,6 +73,8 @@ class HttpClient {
   };
 
   void perform(Method method, const QString& url, QByteArray* body);
+  // The one place a request's options are made (settings that apply to the easy handle,
+  // such as transport security, join through RequestOptions::ExtraOptions).
   net::RequestOptions requestOptions(Method method, const QString& url) const;
   void runTransfer(const QString& url, QByteArray* body);
   void raiseTransferEvents(TransferEvents& events, qint64 nowMs);

@@ -48,7 +48,6 @@ enum class Failure {
   InvalidReply,
   ConnectionReset,
   ConnectionAborted,
-  Cancelled,
   TooLarge,
   Internal,
 };
