@@ -1,9 +1,10 @@
 #include "web/IEHTTP3.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QLocale>
+#include <algorithm>
 #include <chrono>
+#include <limits>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -11,11 +12,17 @@
 #include "platform/base/Exception.h"
 #include "platform/base/Dialogs.h"
 #include "platform/base/TextCodec.h"
+#include "platform/os/Clock.h"
 #include "web/gunzip.h"
 #include "web/iiehttp3_funcs.h"
 
 using namespace wininet;
-using Clock = std::chrono::steady_clock;
+
+namespace {
+
+qint64 nowMs() { return Clock::Current().NowMs(); }
+
+}  // namespace
 
 // Everything a request's worker touches. The component and the worker each hold it, so
 // whichever finishes last frees it; the worker never touches the component.
@@ -27,36 +34,64 @@ struct IeRequestState {
   QByteArray Body;
   bool WantsPacketEvents = false;
   int TimeoutSeconds = 0;
+  qint64 MaxBytes = 0;  // of body received
 
   std::mutex Mutex;  // guards everything below
   std::condition_variable Wake;
   bool Signalled = false;
   bool Finished = false;
-  bool Abandoned = false;  // stopped or timed out: output is no longer wanted
+  bool StopRequested = false;
+  bool Abandoned = false;  // the component gave up: output is no longer wanted
   QByteArray Received;
   qint32 BytesRead = 0;
   quint32 ContentSize = 0;
-  bool HeadersRead = false;
+  bool HeadersQueried = false;  // the reply headers were read (cookies included)
+  bool HeadersRead = false;     // and the raw header block fitted
   QStringList ResponseHeaders;
   QStringList Cookies;
   qint32 Error = 0;
   QString ErrorMsg;
-  Clock::time_point LastPacketRead = Clock::now();
-  Clock::time_point Deadline = Clock::now();
-  qint32 Packets = 0;
+  qint64 Deadline = nowMs();  // on the Clock
+  qint32 Packets = 0;         // reads done, the last (empty) one included
   HINTERNET Session = 0;
 
   void Signal() {
     Signalled = true;
     Wake.notify_all();
   }
-  void ResetDeadline() { Deadline = Clock::now() + std::chrono::seconds(std::max(TimeoutSeconds, 0)); }
+  void ResetDeadline() { Deadline = nowMs() + qint64(std::max(TimeoutSeconds, 0)) * 1000; }
 };
 
 namespace {
 
 constexpr qsizetype kReadBuffer = 32768;
 constexpr qsizetype kHeaderBuffer = 10000;
+// What the component holds per byte of body: the bytes, then the text and its lines in
+// UTF-16; and what each line costs on top of its characters.
+constexpr qint64 kHeldPerByte = 5;
+constexpr qint64 kHeldPerLine = 64;
+
+QString tooLarge(qint64 limit) { return QStringLiteral("The reply is larger than the limit of %1 bytes.").arg(limit); }
+
+// What the reply costs as the component holds it once decoded.
+qint64 heldBytes(const QByteArray& body) {
+  const qint64 lines = body.count('\n') + body.count('\r') + 1;
+  return body.size() * kHeldPerByte + lines * kHeldPerLine;
+}
+
+// Tells the worker its output is no longer wanted and ends its transfer: closing the
+// session makes a blocked call under it return.
+void abandon(IeRequestState& state) {
+  HINTERNET session = 0;
+  {
+    const std::lock_guard lock(state.Mutex);
+    if (state.Finished) return;
+    state.Abandoned = true;
+    session = state.Session;
+    state.Session = 0;
+  }
+  if (session) InternetCloseHandle(session);
+}
 
 QString headerKey(QString name) {
   name = name.toLower().trimmed();
@@ -86,8 +121,6 @@ QStringList splitTextLines(const QString& text) {
   return lines;
 }
 
-double nowSeconds() { return QDateTime::currentMSecsSinceEpoch() / 1000.0; }
-
 void readResponseHeaders(HINTERNET request, IeRequestState& state) {
   QStringList cookies;
   QString value;
@@ -98,6 +131,7 @@ void readResponseHeaders(HINTERNET request, IeRequestState& state) {
   const bool haveRaw = HttpQueryInfoText(request, HTTP_QUERY_RAW_HEADERS_CRLF, raw, rawIndex, kHeaderBuffer);
   const std::lock_guard lock(state.Mutex);
   state.Cookies = cookies;
+  state.HeadersQueried = true;
   if (haveRaw) {
     state.ResponseHeaders = splitTextLines(raw);
     state.HeadersRead = true;
@@ -128,12 +162,16 @@ void readResponseBody(HINTERNET request, IeRequestState& state) {
       state.Error = static_cast<qint32>(GetLastError());
       return;
     }
+    if ((state.Received.size() + read) * kHeldPerByte > state.MaxBytes) {
+      state.Received.clear();
+      state.ErrorMsg = tooLarge(state.MaxBytes);
+      return;
+    }
     state.Received.append(buffer.constData(), read);
     state.BytesRead += static_cast<qint32>(read);
     ++state.Packets;
-    state.LastPacketRead = Clock::now();
     state.ResetDeadline();
-    if (read > 0 && state.WantsPacketEvents) state.Signal();
+    if (state.WantsPacketEvents) state.Signal();
     if (read == 0) return;
   }
 }
@@ -195,6 +233,7 @@ void ProcessReadRequest(IeRequestState& state) {
     state.ContentSize = length;
     state.BytesRead = 0;
   }
+  if (qint64(length) * kHeldPerByte > state.MaxBytes) return failWith(tooLarge(state.MaxBytes));  // announced too large
   readResponseHeaders(request, state);
   applyCustomContentLength(state);
   {
@@ -207,8 +246,8 @@ void ProcessReadRequest(IeRequestState& state) {
 // The worker thread: runs the request, discards what it raises, says it is done, ends.
 class TTimeout {
  public:
-  static void Start(std::shared_ptr<IeRequestState> state) {
-    std::thread([state] {
+  static std::thread::id Start(std::shared_ptr<IeRequestState> state) {
+    std::thread worker([state] {
       try {
         ProcessReadRequest(*state);
       } catch (...) {
@@ -217,7 +256,10 @@ class TTimeout {
       const std::lock_guard lock(state->Mutex);
       state->Finished = true;
       state->Signal();
-    }).detach();
+    });
+    const std::thread::id id = worker.get_id();
+    worker.detach();
+    return id;
   }
 };
 
@@ -234,12 +276,7 @@ TIEHTTP::TIEHTTP() : result_ms(std::make_unique<QBuffer>()) {
 
 TIEHTTP::~TIEHTTP() {
   *FAlive = false;
-  StopRequest(false);
-  if (FState) {
-    const std::lock_guard lock(FState->Mutex);
-    FState->Abandoned = true;
-    if (FState->Session) InternetCloseHandle(FState->Session);
-  }
+  if (FState) abandon(*FState);
 }
 
 void TIEHTTP::refuseWhileBusy() const {
@@ -256,7 +293,7 @@ void TIEHTTP::SetURL(const QString& url) {
 void TIEHTTP::CrackURL() {
   if (!InternetCrackUrlW(FURL, ICU_ESCAPE, FUrlParts)) {
     const quint32 code = GetLastError();
-    error_msg = QStringLiteral("tiehttp: Invalid URL. Error - %1 = %2").arg(code).arg(WinInetErrorText(code));
+    error_msg = QStringLiteral("tiehttp: Invalid URL. Error - %1 = %2").arg(code).arg(SystemMessageText(code));
     return;
   }
   if (FUrlParts.UrlPath.isEmpty()) {
@@ -306,7 +343,7 @@ void TIEHTTP::ExecuteURL(const QString& url) {
 void TIEHTTP::StopRequest(bool) {
   if (working_status > 0 && FState) {
     const std::lock_guard lock(FState->Mutex);
-    FState->Abandoned = true;  // seen by the wait loop at its next pass
+    FState->StopRequested = true;  // seen by the wait loop at its next pass
     FState->Signal();
   }
 }
@@ -350,8 +387,18 @@ bool TIEHTTP::PrepareRequest() {
     AddExtraHeader(QStringLiteral("Proxy-Authorization: Basic ") +
                    Base64Encode(ToWindows1252(proxy_username + QLatin1Char(':') + proxy_password)));
   if (!request_headers.isEmpty()) AddExtraHeader(request_headers.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
+  if (!headersAreSafe()) return false;
   if (content_type.toLower().contains(QLatin1String("multipart"))) BuildMultipartBody();
   return error_msg.isEmpty();
+}
+
+bool TIEHTTP::headersAreSafe() {
+  for (const QString& line : QStringList{http_agent_string, content_type} + request_headers)
+    if (BreaksHeaderLine(line)) {
+      error_msg = QStringLiteral("A header line contains CR, LF or NUL: %1").arg(line.left(line.indexOf(QLatin1Char(':'))).simplified());
+      return false;
+    }
+  return true;
 }
 
 void TIEHTTP::Execute() {
@@ -371,11 +418,15 @@ void TIEHTTP::Execute() {
     std::shared_ptr<bool> alive;
     ~EndOfRequest() {
       if (!*alive) return;
+      if (self->FState) abandon(*self->FState);  // e.g. after a handler raised
       self->multipartVars.clear();
       self->multipartBinaryVars.clear();
       self->working_status = 0;
       if (self->FMultipartPOST) self->FBody.clear();
       self->FState.reset();
+      self->event_handle.reset();
+      self->ie_thread = {};
+      self->ie_thread_finished = true;
     }
   } endOfRequest{this, alive};
 
@@ -400,10 +451,12 @@ void TIEHTTP::Execute() {
     state->Body = FBody;
     state->WantsPacketEvents = static_cast<bool>(OnPacketRead);
     state->TimeoutSeconds = Timeout;
+    state->MaxBytes = replyLimit();
     state->ResetDeadline();
     FState = state;
+    event_handle = std::shared_ptr<std::condition_variable>(state, &state->Wake);
     ie_thread_finished = false;
-    TTimeout::Start(state);
+    ie_thread = TTimeout::Start(state);
     const bool completed = waitForWorker(state, alive);
     if (!*alive) return;
     ie_thread_finished = true;
@@ -418,36 +471,35 @@ void TIEHTTP::Execute() {
 }
 
 bool TIEHTTP::waitForWorker(const std::shared_ptr<IeRequestState>& state, const std::shared_ptr<bool>& alive) {
-  Clock::time_point lastProcessed = Clock::now();
+  qint32 packetsProcessed = 0;
   for (;;) {
-    std::unique_lock lock(state->Mutex);
-    state->Wake.wait_for(lock, std::chrono::milliseconds(BlockingMode ? 500 : 10), [&] { return state->Signalled; });
-    state->Signalled = false;
-    if (state->Finished) return true;
-    const bool newPacket = state->LastPacketRead > lastProcessed;
-    if (newPacket) lastProcessed = state->LastPacketRead;
-    bytes_read_total = state->BytesRead;
-    ContentSize = state->ContentSize;
-    debug_total_packets = state->Packets;
-    const bool stop = state->Abandoned;
-    const bool timedOut = Timeout > 0 && Clock::now() > state->Deadline;
-    if (stop || timedOut) {
-      state->Abandoned = true;
-      const HINTERNET session = state->Session;
-      lock.unlock();
-      if (session) InternetCloseHandle(session);  // ends the worker's blocked read
-      working_status = 0;
-      error_code = stop ? 101 : 100;
-      return false;
+    bool finished = false, newPacket = false, stop = false, timedOut = false;
+    {
+      std::unique_lock lock(state->Mutex);
+      // Never past the deadline, so a time-out is seen when it falls due.
+      qint64 wait = BlockingMode ? 500 : 10;
+      if (Timeout > 0) wait = std::clamp<qint64>(state->Deadline - nowMs() + 1, 1, wait);
+      Clock::Current().WaitMs(wait, [&](qint64 realMs) {
+        return state->Wake.wait_for(lock, std::chrono::milliseconds(realMs), [&] { return state->Signalled; });
+      });
+      state->Signalled = false;
+      finished = state->Finished;
+      newPacket = state->Packets > packetsProcessed;
+      packetsProcessed = state->Packets;
+      bytes_read_total = state->BytesRead;
+      ContentSize = state->ContentSize;
+      debug_total_packets = state->Packets;
+      timedOut = !finished && Timeout > 0 && nowMs() > state->Deadline;
     }
-    lock.unlock();
+    // Every pass runs the events, the last one included, and then looks at the stop flag.
     if (OnPacketRead && newPacket) {
       ++debug_total_packet_events;
       OnPacketRead(this);
       if (!*alive) return false;
     }
-    if (OnTimer && TimerIntervalSeconds > 0 && nowSeconds() > FLastTimerProcessed + TimerIntervalSeconds) {
-      FLastTimerProcessed = nowSeconds();
+    if (OnTimer && TimerIntervalSeconds > 0 &&
+        (!FLastTimerProcessed || nowMs() > *FLastTimerProcessed + qint64(TimerIntervalSeconds) * 1000)) {
+      FLastTimerProcessed = nowMs();
       ++debug_total_timer_events;
       OnTimer(this);
       if (!*alive) return false;
@@ -456,7 +508,22 @@ bool TIEHTTP::waitForWorker(const std::shared_ptr<IeRequestState>& state, const 
       QCoreApplication::processEvents();
       if (!*alive) return false;
     }
+    {
+      const std::lock_guard lock(state->Mutex);
+      stop = state->StopRequested;
+    }
+    if (stop || timedOut) {
+      abandon(*state);
+      working_status = 0;
+      error_code = stop ? 101 : 100;
+      return false;
+    }
+    if (finished) return true;
   }
+}
+
+qint64 TIEHTTP::replyLimit() const {
+  return std::clamp<qint64>(MaxReplyBytes, 0, std::numeric_limits<qint32>::max());  // the counts are 32-bit
 }
 
 void TIEHTTP::takeResults(IeRequestState& state) {
@@ -465,7 +532,7 @@ void TIEHTTP::takeResults(IeRequestState& state) {
   bytes_read_total = state.BytesRead;
   ContentSize = state.ContentSize;
   debug_total_packets = state.Packets;
-  cookies = state.Cookies;
+  if (state.HeadersQueried) cookies = state.Cookies;  // a request that failed before its headers keeps the old ones
   if (state.HeadersRead) response_headers = state.ResponseHeaders;
   error = state.Error;
   if (!state.ErrorMsg.isEmpty()) error_msg = state.ErrorMsg;
@@ -473,8 +540,13 @@ void TIEHTTP::takeResults(IeRequestState& state) {
 
 void TIEHTTP::decodeResult() {
   result_ms->seek(0);
-  DecodeContent(result_ms, FURL, unzip_method);
+  DecodeContent(result_ms, FURL, unzip_method, replyLimit() / kHeldPerByte + 1);
   result_ms->seek(0);
+  if (heldBytes(result_ms->data()) > replyLimit()) {
+    result_ms = std::make_unique<QBuffer>();
+    result_ms->open(QIODevice::ReadWrite);
+    if (error_msg.isEmpty()) error_msg = tooLarge(replyLimit());
+  }
   result_raw = result_ms->data();
   const QString headers = response_headers.join(QStringLiteral("\r\n"));
   QString text;
@@ -505,6 +577,8 @@ bool TIEHTTP::CheckIEOnline() const {
 }
 
 void TIEHTTP::AddRequestHeader(const QString& header_name, const QString& value) {
+  if (BreaksHeaderLine(header_name) || BreaksHeaderLine(value))
+    throw Exception(QStringLiteral("tiehttp: A header name or value contains CR, LF or NUL"));
   QString name = header_name.trimmed();
   if (name.endsWith(QLatin1Char(':'))) name.chop(1);
   DeleteRequestHeader(name);

@@ -13,8 +13,11 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <thread>
 #include <vector>
 
 #include "platform/net/WinInet.h"
@@ -31,6 +34,9 @@ struct TMultipartBinaryVar {
 };
 
 inline const QByteArray kMultipartBoundary = "-----------------------------7cf87224d2020a";
+
+// The default of TIEHTTP::MaxReplyBytes.
+inline constexpr qint64 kDefaultMaxReplyBytes = qint64(256) << 20;
 
 struct IeRequestState;
 
@@ -55,8 +61,16 @@ class TIEHTTP {
   int Timeout = 90;               // seconds of silence before a request is given up; <= 0: never
   int TimerIntervalSeconds = 0;   // period of OnTimer; <= 0: off
   bool BlockingMode = true;       // false: the wait loop also processes window messages
+  // Fired on the calling thread: OnPacketRead when data arrived since the last pass of the
+  // wait loop (so at least once per request, with the final count), OnTimer every
+  // TimerIntervalSeconds. What they raise ends the request and leaves Execute.
   std::function<void(TIEHTTP* sender)> OnPacketRead;
   std::function<void(TIEHTTP* sender)> OnTimer;
+  // The most memory a reply may take as the component holds it: the bytes received, decoded,
+  // and as text and lines (about five bytes per byte of body, plus each line's own cost). A
+  // larger reply ends the request with "The reply is larger than the limit of N bytes.".
+  // At most 2 GiB - 1 counts.
+  qint64 MaxReplyBytes = kDefaultMaxReplyBytes;
 
   // Results and settings read or set directly.
   QByteArray result_raw;
@@ -79,10 +93,13 @@ class TIEHTTP {
   QString url1;
   std::vector<TMultipartVar> multipartVars;
   std::vector<TMultipartBinaryVar> multipartBinaryVars;
+  std::thread::id ie_thread;  // the running worker, or none
   bool ie_thread_finished = true;
+  std::shared_ptr<std::condition_variable> event_handle;  // the wake-up event while a request runs
   qint32 debug_total_packets = 0, debug_total_packet_events = 0, debug_total_timer_events = 0;
 
-  // Runs one request; raises Exception on failure (time-outs and stops raise nothing).
+  // Runs one request; raises Exception on failure (time-outs and stops raise nothing), or
+  // what an event handler raised. Every way out ends the worker's transfer.
   void Execute();
   void ExecuteURL(const QString& url);
   void StopRequest(bool wait);
@@ -92,6 +109,7 @@ class TIEHTTP {
   QString GetStringPercentage() const;
   bool CheckIEOnline() const;
 
+  // Raises Exception when the name or value holds CR, LF or NUL (it would add lines).
   void AddRequestHeader(const QString& header_name, const QString& value);
   void DeleteRequestHeader(const QString& header_name);
   int GetRequestHeaderIdx(const QString& header_name) const;
@@ -121,6 +139,8 @@ class TIEHTTP {
   bool waitForWorker(const std::shared_ptr<IeRequestState>& state, const std::shared_ptr<bool>& alive);
   void takeResults(IeRequestState& state);
   void decodeResult();
+  bool headersAreSafe();
+  qint64 replyLimit() const;
   void refuseWhileBusy() const;
 
   QString FURL;
@@ -131,7 +151,7 @@ class TIEHTTP {
   wininet::UrlComponents FUrlParts;
   QByteArray FBody;  // the request body: seeded with the query, rebuilt for each request
   QString FExtraHeaders;
-  double FLastTimerProcessed = 0;  // seconds; never reset, so the first check fires at once
+  std::optional<qint64> FLastTimerProcessed;  // on the Clock; never reset, so the first check fires at once
   std::shared_ptr<IeRequestState> FState;  // of the request in progress
   std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
 };

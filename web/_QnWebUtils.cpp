@@ -7,7 +7,11 @@ std::unique_ptr<TQnHttpManager> HttpManager;
 TQnHttpManager::TQnHttpManager()
     : MyIEHTTP(std::make_unique<TIEHTTP>()),
       MyHTTPClient(std::make_unique<HttpClient>()),
-      MyMultipartFormData(std::make_unique<HttpForm>()) {}
+      MyMultipartFormData(std::make_unique<HttpForm>()) {
+  // Script calls send no headers but the form's own, and an error page is a reply like any other.
+  MyHTTPClient->ClearRequestHeaders();
+  MyHTTPClient->SetRaisesOnErrorStatus(false);
+}
 
 void TQnHttpManager::PhpScriptAddParam(const QString& AName, const QString& AValue) {
   if (!FlagIEHTTP) {

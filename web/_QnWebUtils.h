@@ -20,8 +20,8 @@ class TQnHttpManager {
   void PhpScriptAddParam(const QString& AName, const QString& AValue);
   // The file at path `AValue` under field `AName`.
   void PhpScriptAddFile(const QString& AName, const QString& AValue);
-  // Runs the script at `AScript`; the reply as text. Transport errors reach the caller and
-  // leave the fields in place.
+  // Runs the script at `AScript`; the reply as text, whatever its status (an error page is
+  // returned as text). Transport errors reach the caller and leave the fields in place.
   QString PhpScriptExecute(const QString& AScript);
   void PhpScriptParamsClear();
 

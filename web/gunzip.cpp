@@ -27,7 +27,7 @@ struct InflateResult {
   qint64 produced = 0;
 };
 
-InflateResult inflateInto(const QByteArray& input, qsizetype from, int windowBits, QBuffer& out) {
+InflateResult inflateInto(const QByteArray& input, qsizetype from, int windowBits, QBuffer& out, qint64 maxBytes) {
   InflateResult result;
   z_stream z{};
   if (inflateInit2(&z, windowBits) != Z_OK) return result;
@@ -36,9 +36,9 @@ InflateResult inflateInto(const QByteArray& input, qsizetype from, int windowBit
   result.crc = static_cast<quint32>(crc32(0, nullptr, 0));
   QByteArray& decoded = out.buffer();  // inflated straight into the stream's bytes
   int status = Z_OK;
-  while (status == Z_OK && decoded.size() < kMaxDecodedBytes) {
+  while (status == Z_OK && decoded.size() < maxBytes) {
     const qsizetype before = decoded.size();
-    const qint64 room = std::min<qint64>(kPiece, kMaxDecodedBytes - before);
+    const qint64 room = std::min<qint64>(kPiece, maxBytes - before);
     decoded.resize(before + room);
     z.next_out = reinterpret_cast<Bytef*>(decoded.data() + before);
     z.avail_out = static_cast<uInt>(room);
@@ -80,15 +80,13 @@ qsizetype gzipDataStart(const QByteArray& bytes, qsizetype at) {
 
 }  // namespace
 
-std::unique_ptr<QBuffer> GunzipStream(QIODevice& source) {
+std::unique_ptr<QBuffer> GunzipStream(QIODevice& source, qint64 maxBytes) {
   auto out = newStream();
   // The reader works on the whole reply: it is in memory already as a memory stream,
   // whose bytes are shared rather than copied.
   auto* memory = qobject_cast<QBuffer*>(&source);
   const QByteArray bytes = memory ? memory->data().mid(memory->pos()) : source.readAll();
-  // The last member's trailer tells the decoded size (modulo 4 GiB): room for it up front
-  // saves copying the output as it grows.
-  if (bytes.size() >= 18) out->buffer().reserve(std::min<qint64>(read32(bytes, bytes.size() - 4), kMaxDecodedBytes));
+  // The output grows as it is decoded; the trailer's size is the sender's claim and sizes nothing.
   qsizetype at = 0;
   while (at < bytes.size()) {
     const bool anotherMember = bytes.size() - at >= 2 && uchar(bytes[at]) == 0x1F && uchar(bytes[at + 1]) == 0x8B;
@@ -98,7 +96,7 @@ std::unique_ptr<QBuffer> GunzipStream(QIODevice& source) {
     }
     const qsizetype data = gzipDataStart(bytes, at);
     if (data < 0) break;
-    const InflateResult member = inflateInto(bytes, data, -MAX_WBITS, *out);
+    const InflateResult member = inflateInto(bytes, data, -MAX_WBITS, *out, maxBytes);
     const qsizetype trailer = data + member.used;
     if (!member.ended || trailer + 8 > bytes.size()) break;
     if (read32(bytes, trailer) != member.crc || read32(bytes, trailer + 4) != quint32(member.produced)) break;
@@ -108,21 +106,21 @@ std::unique_ptr<QBuffer> GunzipStream(QIODevice& source) {
   return out;
 }
 
-std::unique_ptr<QBuffer> DecompressStream(QBuffer& source, char method) {
+std::unique_ptr<QBuffer> DecompressStream(QBuffer& source, char method, qint64 maxBytes) {
   if (method == 'G') {
     source.seek(0);
-    return GunzipStream(source);
+    return GunzipStream(source, maxBytes);
   }
   if (method != 'Z') return nullptr;
   auto out = newStream();
   const QByteArray& bytes = source.buffer();
-  const InflateResult result = inflateInto(bytes, std::min<qsizetype>(8, bytes.size()), MAX_WBITS, *out);
-  if (!result.ended && out->size() < kMaxDecodedBytes) throw Exception(QStringLiteral("zlib: the data is not a valid zlib stream."));
+  const InflateResult result = inflateInto(bytes, std::min<qsizetype>(8, bytes.size()), MAX_WBITS, *out, maxBytes);
+  if (!result.ended && out->size() < maxBytes) throw Exception(QStringLiteral("zlib: the data is not a valid zlib stream."));
   out->seek(0);
   return out;
 }
 
-void DecodeContent(std::unique_ptr<QBuffer>& stream, const QString& url, char method) {
+void DecodeContent(std::unique_ptr<QBuffer>& stream, const QString& url, char method, qint64 maxBytes) {
   stream->seek(0);
   const QByteArray head = stream->read(8);
   stream->seek(0);
@@ -131,9 +129,16 @@ void DecodeContent(std::unique_ptr<QBuffer>& stream, const QString& url, char me
   if (url.toLower().contains(QLatin1String(".asp"))) chosen = 'G';
   std::unique_ptr<QBuffer> decoded;
   try {
-    decoded = DecompressStream(*stream, chosen);
-  } catch (const std::exception&) {
-    decoded = DecompressStream(*stream, chosen == 'Z' ? 'G' : 'Z');
+    try {
+      decoded = DecompressStream(*stream, chosen, maxBytes);
+    } catch (const Exception&) {
+      decoded = DecompressStream(*stream, 'G', maxBytes);  // only 'Z' raises: the final attempt is 'G'
+    }
+  } catch (const std::bad_alloc&) {
+    decoded.reset();  // not even the capped output fits: the body stays as it came
   }
-  stream = std::move(decoded);
+  if (decoded)
+    stream = std::move(decoded);
+  else
+    stream->seek(0);
 }

@@ -34,16 +34,19 @@ QList<QByteArray> SplitRaw(const QByteArray& bytes, char separator) {
 QString EncodeUrlQuery(const QString& query) {
   static const QByteArray kept = "&+-.=?@_~";
   QString encoded;
-  // Byte by byte of the UTF-8 form, so that a character beyond U+FFFF (two UTF-16 units)
-  // is escaped as its own four bytes.
-  for (const char c : query.toUtf8()) {
-    const auto byte = static_cast<uchar>(c);
-    if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') || kept.contains(c))
-      encoded += QLatin1Char(c);
-    else if (byte == ' ')
+  for (qsizetype at = 0; at < query.size(); ++at) {
+    const char16_t u = query[at].unicode();
+    if ((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || (u < 128 && kept.contains(char(u)))) {
+      encoded += query[at];
+    } else if (u == ' ') {
       encoded += QStringLiteral("%20");
-    else
-      encoded += QLatin1Char('%') + QString::number(byte, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+    } else {
+      // A character outside the BMP is two UTF-16 units: its UTF-8 bytes come from both.
+      const qsizetype units = query[at].isHighSurrogate() && at + 1 < query.size() && query[at + 1].isLowSurrogate() ? 2 : 1;
+      for (const char byte : query.mid(at, units).toUtf8())
+        encoded += QLatin1Char('%') + QString::number(uchar(byte), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+      at += units - 1;
+    }
   }
   return encoded;
 }

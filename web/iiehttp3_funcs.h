@@ -15,8 +15,8 @@ QString BreakBase64Lines(const QString& text);
 QByteArray StreamToRawBytes(const QBuffer& stream);
 // Pieces between separators; "" gives one empty piece, a trailing separator no empty last one.
 QList<QByteArray> SplitRaw(const QByteArray& bytes, char separator);
-// Letters, digits and & + - . = ? @ _ ~ stay; a space is %20; everything else is %XX of its
-// UTF-8 bytes (so an existing escape is escaped again).
+// Letters, digits and & + - . = ? @ _ ~ stay; a space is %20; every other character (one
+// outside the BMP included) is %XX of its UTF-8 bytes (so an existing escape is escaped again).
 QString EncodeUrlQuery(const QString& query);
 // "(Timeout)" for 12002 and so on; "(Unknown WININET error # N)" for the rest.
 QString WinInetErrorText(qint32 code);

@@ -1,5 +1,5 @@
-// What the two libcurl-based clients of this layer share: the one-time library set-up and
-// an owned header list. Internal to platform/.
+// The one-time libcurl set-up and an owned header list, for the transfer engine. Internal
+// to platform/net.
 #pragma once
 
 #include <curl/curl.h>

@@ -4,19 +4,27 @@
 // short intervals whenever the server sends nothing, so a silent server never freezes the
 // caller. Cookies set by replies are sent back; redirects are not followed.
 //
-// Every request raises Exception on a transport failure or a reply status of 300 or more
-// (the status line is the message). Not thread-safe: one request at a time.
+// Only http and https are fetched, and certificates are always verified (TransportSecurity.h).
+//
+// Every request raises Exception on a transport failure (TransportSecurityError when the
+// secure connection is refused) or, unless turned off, a reply status of 300 or more (the
+// status line is the message). Not thread-safe: one request at a time.
 #pragma once
 
 #include <QByteArray>
 #include <QString>
 #include <functional>
 #include <limits>
+#include <map>
 #include <memory>
 
 #include "platform/net/TransportSecurity.h"
 
 class HttpForm;
+namespace net {
+class Transfer;
+struct RequestOptions;
+}  // namespace net
 
 enum class WorkMode { Read, Write };
 
@@ -29,14 +37,19 @@ class HttpClient {
 
   // A header sent with every request; "Accept" and "User-Agent" are preset.
   void SetRequestHeader(const QByteArray& name, const QByteArray& value);
+  // Drops every header set so far, the presets included: a request then carries only what
+  // it needs (Host, its Range or its body's type and length, cookies).
+  void ClearRequestHeaders() { FHeaders.clear(); }
+  // false: a reply status of 300 or more is returned like any other reply instead of raised.
+  void SetRaisesOnErrorStatus(bool raises) { FRaisesOnErrorStatus = raises; }
   // A reply body larger than this fails the request instead of exhausting memory; the body
   // of a 206 (partial content) reply is held to `partialBytes` when given.
   void SetMaxBodySize(qint64 bytes, qint64 partialBytes = -1) {
     FMaxBodySize = bytes;
-    FMaxPartialBodySize = partialBytes < 0 ? bytes : partialBytes;
+    FMaxPartialBodySize = partialBytes;
   }
-  // The schemes, certificate checks and extra CAs in force (see TransportSecurity.h); the
-  // constructor applies the defaults. Raises Exception for an unreadable CA file.
+  // The extra CAs in force (see TransportSecurity.h); the system's store alone by default.
+  // Raises Exception for an unreadable CA file, and the settings stay as they were.
   void SetTransportSecurity(const TransportSecurity& security);
 
   // Transfer events, raised while a reply body arrives: begin once with the announced
@@ -67,34 +80,30 @@ class HttpClient {
 
  private:
   enum class Method { Head, Get, Post };
-  struct Handles;
-
-  void perform(Method method, const QString& url, QByteArray* body);
   struct TransferEvents {
     bool beginRaised = false;
     qint64 reportedCount = -1;
     qint64 lastEventMs = 0;  // when the caller last heard of this transfer
   };
 
-  void runTransfer(const QString& url, bool raisesWorkEvents);
+  void perform(Method method, const QString& url, QByteArray* body);
+  // The one place a request's options are made (settings that apply to the easy handle,
+  // such as transport security, join through RequestOptions::ExtraOptions).
+  net::RequestOptions requestOptions(Method method, const QString& url) const;
+  void runTransfer(const QString& url, QByteArray* body);
   void raiseTransferEvents(TransferEvents& events, qint64 nowMs);
-  static size_t onHeader(char* data, size_t size, size_t count, void* self);
-  static size_t onBody(char* data, size_t size, size_t count, void* self);
-  qint64 maxBodySize() const { return FResponseCode == 206 ? FMaxPartialBodySize : FMaxBodySize; }
 
-  std::unique_ptr<Handles> FHandles;
+  std::unique_ptr<net::Transfer> FTransfer;
+  std::map<QByteArray, QByteArray> FHeaders;
   qint64 FMaxBodySize = std::numeric_limits<qint64>::max();
-  qint64 FMaxPartialBodySize = std::numeric_limits<qint64>::max();
-  QByteArray* FBody = nullptr;  // where the current reply body goes
-  QByteArray FRangeHeader;      // the current request's Range value
-  QByteArray FPostBody;         // the current POST's body and its content type
+  qint64 FMaxPartialBodySize = -1;   // -1: as FMaxBodySize
+  QByteArray FExtraCaBundle;         // the system's bundle and the extra CAs; empty for none
+  QByteArray FRangeHeader;  // the current request's Range value
+  QByteArray FPostBody;     // the current POST's body and its content type
   QByteArray FPostContentType;
-  QByteArray FStatusLine;
   int FResponseCode = 0;
   qint64 FContentLength = -1;
-  qint64 FReceived = 0;       // body bytes of the current reply
-  bool FHeadersDone = false;  // the final header block of the current reply is in
-  bool FTooLarge = false;
   bool FDropRequested = false;
+  bool FRaisesOnErrorStatus = true;
   bool FBusy = false;
 };

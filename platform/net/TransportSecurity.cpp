@@ -41,12 +41,9 @@ QByteArray CaBundleWith(const QString& extraCaFile) {
   return bundle + extra;
 }
 
-void ApplyTransportSecurity(CURL* easy, const TransportSecurity& security) {
+void ApplyExtraCaBundle(CURL* easy, const QByteArray& bundle) {
   // With OpenSSL a CA file given to libcurl replaces the default bundle, so the extra CAs
   // travel in one blob together with the system's.
-  const QByteArray bundle = security.ExtraCaFile.isEmpty() ? QByteArray() : CaBundleWith(security.ExtraCaFile);
-  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
   if (bundle.isEmpty()) {

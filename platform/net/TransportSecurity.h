@@ -1,7 +1,7 @@
-// What every request of this layer's HTTP client insists on: the http and https schemes only,
-// for the request and for any redirect; certificates verified against the system's store
-// (host name, chain, dates), never ignored; optionally further CAs from a PEM file, added to
-// the system's store rather than replacing it.
+// What every request of this layer's HTTP client insists on (the transfer engine already
+// limits every request to the http and https schemes): certificates verified against the
+// system's store (host name, chain, dates), never ignored; optionally further CAs from a PEM
+// file, added to the system's store rather than replacing it.
 #pragma once
 
 #include <QByteArray>
@@ -23,9 +23,9 @@ struct TransportSecurity {
   QString ExtraCaFile;
 };
 
-// Applies `security` to `easy`. Raises Exception, naming the file, when ExtraCaFile cannot
-// be read or holds no PEM certificate; the handle is then left as it was.
-void ApplyTransportSecurity(CURL* easy, const TransportSecurity& security);
+// Turns certificate checks on for `easy` and trusts `bundle` (from CaBundleWith) instead of
+// the system's bundle alone; an empty bundle: the system's store.
+void ApplyExtraCaBundle(CURL* easy, const QByteArray& bundle);
 
 // The system's CA bundle (as libcurl finds it) followed by the certificates of `extraCaFile`.
 // Raises Exception as above.

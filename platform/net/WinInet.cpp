@@ -1,15 +1,13 @@
 #include "platform/net/WinInet.h"
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QUrl>
 #include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
 
-#include "platform/net/CurlSupport.h"
+#include "platform/net/NetworkState.h"
+#include "platform/net/Transfer.h"
 
 namespace wininet {
 
@@ -53,126 +51,91 @@ struct Request : Handle {
   QByteArray Verb, Object, Version;
   quint32 Flags = 0;
   quint32 SecurityFlags = 0;
-  CURL* Easy = curl_easy_init();
-  CURLM* Multi = curl_multi_init();
-  QByteArray Body;
-  QList<QByteArray> HeaderLines;  // of the final reply, status line first
-  QList<QByteArray> Cookies;
-  qint64 ContentLength = -1;
-  bool HeadersDone = false;
-  bool Finished = false;
-  bool Attached = false;
-  bool Paused = false;
-  CURLcode Result = CURLE_OK;
-  QByteArray Pending;  // body bytes received and not yet read
-  char Error[CURL_ERROR_SIZE] = {};
-
-  ~Request() override {
-    if (Attached) curl_multi_remove_handle(Multi, Easy);
-    curl_multi_cleanup(Multi);
-    curl_easy_cleanup(Easy);
-  }
+  std::unique_ptr<net::Transfer> Transfer;
 };
 
-std::mutex registryMutex;
-std::map<HINTERNET, std::shared_ptr<Handle>> registry;
-HINTERNET nextHandle = 0x1000;
+// The open handles of the process. Made once and never destroyed: a worker thread may
+// still close its handles while the exit handlers run.
+struct Registry {
+  std::mutex Mutex;
+  std::map<HINTERNET, std::shared_ptr<Handle>> Handles;
+  HINTERNET Next = 0x1000;
+};
+
+Registry& registry() {
+  static auto* const handles = new Registry;
+  return *handles;
+}
 
 HINTERNET registered(std::shared_ptr<Handle> handle) {
-  const std::lock_guard lock(registryMutex);
-  const HINTERNET id = ++nextHandle;
-  registry[id] = std::move(handle);
+  Registry& all = registry();
+  const std::lock_guard lock(all.Mutex);
+  const HINTERNET id = ++all.Next;
+  all.Handles[id] = std::move(handle);
   return id;
 }
 
 template <typename Kind>
 std::shared_ptr<Kind> lookUp(HINTERNET handle) {
-  const std::lock_guard lock(registryMutex);
-  const auto found = registry.find(handle);
-  return found == registry.end() ? nullptr : std::dynamic_pointer_cast<Kind>(found->second);
+  Registry& all = registry();
+  const std::lock_guard lock(all.Mutex);
+  const auto found = all.Handles.find(handle);
+  return found == all.Handles.end() ? nullptr : std::dynamic_pointer_cast<Kind>(found->second);
 }
 
-quint32 errorFor(CURLcode code) {
-  switch (code) {
-    case CURLE_OK: return 0;
-    case CURLE_OPERATION_TIMEDOUT: return ERROR_INTERNET_TIMEOUT;
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY: return ERROR_INTERNET_NAME_NOT_RESOLVED;
-    case CURLE_COULDNT_CONNECT: return ERROR_INTERNET_CANNOT_CONNECT;
-    case CURLE_URL_MALFORMAT: return ERROR_INTERNET_INVALID_URL;
-    case CURLE_UNSUPPORTED_PROTOCOL: return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_ISSUER_ERROR: return ERROR_INTERNET_INVALID_CA;
-    case CURLE_WEIRD_SERVER_REPLY: return ERROR_HTTP_INVALID_SERVER_RESPONSE;
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR: return ERROR_INTERNET_CONNECTION_RESET;
-    case CURLE_PARTIAL_FILE:
-    case CURLE_GOT_NOTHING: return ERROR_INTERNET_CONNECTION_ABORTED;
-    default: return ERROR_INTERNET_INTERNAL_ERROR;
+quint32 errorFor(net::Failure failure) {
+  switch (failure) {
+    case net::Failure::None: return 0;
+    case net::Failure::TimedOut: return ERROR_INTERNET_TIMEOUT;
+    case net::Failure::NameNotResolved: return ERROR_INTERNET_NAME_NOT_RESOLVED;
+    case net::Failure::CannotConnect: return ERROR_INTERNET_CANNOT_CONNECT;
+    case net::Failure::InvalidUrl: return ERROR_INTERNET_INVALID_URL;
+    case net::Failure::UnsupportedScheme: return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+    case net::Failure::Certificate: return ERROR_INTERNET_INVALID_CA;
+    case net::Failure::InvalidReply: return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    case net::Failure::ConnectionReset: return ERROR_INTERNET_CONNECTION_RESET;
+    case net::Failure::ConnectionAborted: return ERROR_INTERNET_CONNECTION_ABORTED;
+    case net::Failure::TooLarge:
+    case net::Failure::Internal: return ERROR_INTERNET_INTERNAL_ERROR;
   }
-}
-
-size_t onHeader(char* data, size_t size, size_t count, void* user) {
-  auto* request = static_cast<Request*>(user);
-  QByteArray line(data, static_cast<qsizetype>(size * count));
-  while (line.endsWith('\n') || line.endsWith('\r')) line.chop(1);
-  if (line.startsWith("HTTP/")) {
-    request->HeaderLines = {line};
-    request->Cookies.clear();
-    request->ContentLength = -1;
-  } else if (line.isEmpty()) {
-    const QList<QByteArray> status = request->HeaderLines.value(0).split(' ');
-    request->HeadersDone = status.size() > 1 && status[1].toInt() >= 200;
-  } else {
-    request->HeaderLines << line;
-    const qsizetype colon = line.indexOf(':');
-    const QByteArray name = line.left(colon).trimmed().toLower();
-    const QByteArray value = line.mid(colon + 1).trimmed();
-    if (name == "set-cookie") request->Cookies << value;
-    if (name == "content-length") request->ContentLength = value.toLongLong();
-  }
-  return size * count;
-}
-
-size_t onBody(char* data, size_t size, size_t count, void* user) {
-  auto* request = static_cast<Request*>(user);
-  if (request->Pending.size() >= kPendingLimit) {
-    request->Paused = true;
-    return CURL_WRITEFUNC_PAUSE;  // the reader has not caught up: memory stays bounded
-  }
-  request->Pending.append(data, static_cast<qsizetype>(size * count));
-  return size * count;
+  return ERROR_INTERNET_INTERNAL_ERROR;
 }
 
 // Drives the transfer until `done` holds, the transfer ends, the handle is cancelled, or
 // the receive time-out passes without any byte. False with the error set on failure.
-template <typename Done>
-bool drive(Request& request, Done done) {
-  QElapsedTimer quiet;
-  quiet.start();
-  qint64 seen = request.Pending.size();
-  while (!done() && !request.Finished) {
-    if (request.Cancelled()) return fail(ERROR_INTERNET_OPERATION_CANCELLED);
-    int running = 0;
-    curl_multi_perform(request.Multi, &running);
-    int queued = 0;
-    while (CURLMsg* message = curl_multi_info_read(request.Multi, &queued))
-      if (message->msg == CURLMSG_DONE) {
-        request.Finished = true;
-        request.Result = message->data.result;
-      }
-    if (done() || request.Finished) break;
-    if (request.Pending.size() != seen) {
-      seen = request.Pending.size();
-      quiet.restart();
-    }
-    const quint32 timeout = receiveTimeoutMs;
-    if (timeout > 0 && quiet.elapsed() > timeout) return fail(ERROR_INTERNET_TIMEOUT);
-    curl_multi_poll(request.Multi, nullptr, 0, kPollMilliseconds, nullptr);
+bool drive(Request& request, const std::function<bool()>& done) {
+  net::DriveRules rules;
+  rules.Done = done;
+  rules.Cancelled = [&request] { return request.Cancelled(); };
+  rules.QuietLimitMs = receiveTimeoutMs;
+  rules.PollMs = kPollMilliseconds;
+  switch (request.Transfer->Drive(rules)) {
+    case net::DriveEnd::Done: return true;
+    case net::DriveEnd::Cancelled: return fail(ERROR_INTERNET_OPERATION_CANCELLED);
+    case net::DriveEnd::TimedOut: return fail(ERROR_INTERNET_TIMEOUT);
+    case net::DriveEnd::Finished: break;
   }
-  if (request.Finished && request.Result != CURLE_OK && !done()) return fail(errorFor(request.Result));
-  return true;
+  const net::Failure failure = request.Transfer->Result();
+  return failure == net::Failure::None ? true : fail(errorFor(failure));
+}
+
+// The caller's header lines as libcurl takes them, and nothing of libcurl's own that the
+// caller did not ask for: no Expect, no Accept. A line with an empty value is sent as it
+// is ("Name;" is libcurl's form for that; "Name:" would remove the header).
+QList<QByteArray> wireHeaders(const QStringList& lines) {
+  QList<QByteArray> wire{"Expect:"};
+  bool hasAccept = false;
+  for (const QString& line : lines) {
+    const qsizetype colon = line.indexOf(QLatin1Char(':'));
+    const QString name = line.left(colon).trimmed();
+    hasAccept = hasAccept || name.compare(QLatin1String("Accept"), Qt::CaseInsensitive) == 0;
+    if (colon > 0 && line.mid(colon + 1).trimmed().isEmpty())
+      wire << name.toUtf8() + ';';
+    else
+      wire << line.toUtf8();
+  }
+  if (!hasAccept) wire << "Accept:";
+  return wire;
 }
 
 QString decodedPercent(const QString& text) { return QUrl::fromPercentEncoding(text.toUtf8()); }
@@ -198,8 +161,34 @@ quint32 GetLastError() { return lastError; }
 
 void SetLastError(quint32 code) { lastError = code; }
 
+bool BreaksHeaderLine(const QString& text) {
+  return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) || text.contains(QChar(0));
+}
+
+QString SystemMessageText(quint32 code) {
+  switch (code) {
+    case ERROR_INVALID_HANDLE: return QStringLiteral("The handle is invalid.");
+    case ERROR_INVALID_PARAMETER: return QStringLiteral("The parameter is incorrect.");
+    case ERROR_INSUFFICIENT_BUFFER: return QStringLiteral("The data area passed to a system call is too small.");
+    case ERROR_INTERNET_TIMEOUT: return QStringLiteral("The operation timed out.");
+    case ERROR_INTERNET_INTERNAL_ERROR: return QStringLiteral("An internal error occurred.");
+    case ERROR_INTERNET_INVALID_URL: return QStringLiteral("The URL is invalid.");
+    case ERROR_INTERNET_UNRECOGNIZED_SCHEME: return QStringLiteral("The URL does not use a recognized protocol.");
+    case ERROR_INTERNET_NAME_NOT_RESOLVED: return QStringLiteral("The server name or address could not be resolved.");
+    case ERROR_INTERNET_OPERATION_CANCELLED: return QStringLiteral("The operation was canceled.");
+    case ERROR_INTERNET_CANNOT_CONNECT: return QStringLiteral("A connection with the server could not be established.");
+    case ERROR_INTERNET_CONNECTION_ABORTED: return QStringLiteral("The connection with the server was terminated abnormally.");
+    case ERROR_INTERNET_CONNECTION_RESET: return QStringLiteral("The connection with the server was reset.");
+    case ERROR_INTERNET_INVALID_CA: return QStringLiteral("The certificate authority is invalid or incorrect.");
+    case ERROR_HTTP_HEADER_NOT_FOUND: return QStringLiteral("The requested header could not be located.");
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE: return QStringLiteral("The server returned an invalid or unrecognized response.");
+    case ERROR_HTTP_INVALID_HEADER: return QStringLiteral("The supplied header is invalid.");
+    default: return QStringLiteral("Unknown error %1.").arg(code);
+  }
+}
+
 HINTERNET InternetOpenW(const QString& agent, quint32, const QString&, const QString&, quint32) {
-  InitialiseCurlOnce();
+  if (BreaksHeaderLine(agent)) return failWithNull(ERROR_INVALID_PARAMETER);
   auto session = std::make_shared<Session>();
   session->Agent = agent.toUtf8();
   return registered(session);
@@ -223,7 +212,12 @@ HINTERNET HttpOpenRequestW(HINTERNET connection, const QString& verb, const QStr
   auto parent = lookUp<Connection>(connection);
   if (!parent) return failWithNull(ERROR_INVALID_HANDLE);
   auto request = std::make_shared<Request>();
-  if (!request->Easy || !request->Multi) return failWithNull(ERROR_INTERNET_INTERNAL_ERROR);
+  try {
+    request->Transfer = std::make_unique<net::Transfer>();
+  } catch (const std::exception&) {
+    return failWithNull(ERROR_INTERNET_INTERNAL_ERROR);
+  }
+  request->Transfer->SetPauseAt(kPendingLimit);
   request->Parent = parent;
   request->Verb = verb.toUtf8();
   request->Object = object.toUtf8();
@@ -237,55 +231,37 @@ bool HttpSendRequestW(HINTERNET handle, const QString& headers, const QByteArray
   if (!request) return fail(ERROR_INVALID_HANDLE);
   auto connection = std::static_pointer_cast<Connection>(request->Parent);
   auto session = std::static_pointer_cast<Session>(connection->Parent);
-  if (request->Attached) curl_multi_remove_handle(request->Multi, request->Easy);
-  request->Attached = request->Finished = request->HeadersDone = request->Paused = false;
-  request->Pending.clear();
-  request->Result = CURLE_OK;
 
-  CURL* easy = request->Easy;
-  curl_easy_reset(easy);
   const bool secure = request->Flags & INTERNET_FLAG_SECURE;
   QByteArray host = connection->Host.toUtf8();
-  if (host.contains(':')) host = '[' + host + ']';
-  const QByteArray url = (secure ? "https://" : "http://") + host + ':' + QByteArray::number(connection->Port) +
-                         escapedTarget(request->Object);
-  curl_easy_setopt(easy, CURLOPT_URL, url.constData());
-  curl_easy_setopt(easy, CURLOPT_USERAGENT, session->Agent.constData());
-  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION,
-                   static_cast<long>(request->Version == "HTTP/1.0" ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1));
-  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_PROXY, "");
-  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, request->Error);
-  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader);
-  curl_easy_setopt(easy, CURLOPT_HEADERDATA, request.get());
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onBody);
-  curl_easy_setopt(easy, CURLOPT_WRITEDATA, request.get());
-  if (!connection->User.isEmpty()) {
-    curl_easy_setopt(easy, CURLOPT_USERNAME, connection->User.constData());
-    curl_easy_setopt(easy, CURLOPT_PASSWORD, connection->Password.constData());
-  }
+  if (host.contains(':') && !host.startsWith('[')) host = '[' + host + ']';  // an IPv6 literal
+  net::RequestOptions options;
+  options.Url = (secure ? "https://" : "http://") + host + ':' + QByteArray::number(connection->Port) +
+                escapedTarget(request->Object);
+  options.UserAgent = session->Agent;
+  options.Http10 = request->Version == "HTTP/1.0";
+  options.User = connection->User;
+  options.Password = connection->Password;
   if (secure) {
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, (request->Flags & INTERNET_FLAG_IGNORE_CERT_CN_INVALID) ? 0L : 2L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, (request->SecurityFlags & SECURITY_FLAG_IGNORE_UNKNOWN_CA) ? 0L : 1L);
+    options.VerifyHost = !(request->Flags & INTERNET_FLAG_IGNORE_CERT_CN_INVALID);
+    options.VerifyPeer = !(request->SecurityFlags & SECURITY_FLAG_IGNORE_UNKNOWN_CA);
   }
   if (request->Verb == "POST") {
-    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-    curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, body.constData());
+    options.Verb = net::Method::Post;
+    options.Body = body;
   } else if (request->Verb != "GET") {
-    curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request->Verb.constData());
+    options.Verb = net::Method::Custom;
+    options.CustomVerb = request->Verb;
   }
-  CurlHeaderList lines;
-  AppendHeader(lines, "Expect:");
-  for (const QString& line : headers.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
-    AppendHeader(lines, line.toUtf8().constData());
-  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, lines.get());
+  const QStringList lines = headers.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+  for (const QString& line : lines)
+    if (BreaksHeaderLine(line)) return fail(ERROR_HTTP_INVALID_HEADER);
+  options.Headers = wireHeaders(lines);
 
-  curl_multi_add_handle(request->Multi, easy);
-  request->Attached = true;
-  const bool sent = drive(*request, [&] { return request->HeadersDone; });
-  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);  // the list dies here; the request is on the wire
-  if (!sent) return false;
-  if (!request->HeadersDone) return fail(request->Result == CURLE_OK ? ERROR_HTTP_INVALID_SERVER_RESPONSE : errorFor(request->Result));
+  net::Transfer& transfer = *request->Transfer;
+  transfer.Start(options);
+  if (!drive(*request, [&] { return transfer.Head().Complete; })) return false;
+  if (!transfer.Head().Complete) return fail(ERROR_HTTP_INVALID_SERVER_RESPONSE);
   lastError = 0;
   return true;
 }
@@ -293,20 +269,24 @@ bool HttpSendRequestW(HINTERNET handle, const QString& headers, const QByteArray
 bool HttpQueryInfoNumber(HINTERNET handle, quint32 level, quint32& value) {
   auto request = lookUp<Request>(handle);
   if (!request) return fail(ERROR_INVALID_HANDLE);
-  if ((level & 0xFFFF) != HTTP_QUERY_CONTENT_LENGTH || request->ContentLength < 0) return fail(ERROR_HTTP_HEADER_NOT_FOUND);
-  value = static_cast<quint32>(request->ContentLength);
+  const qint64 length = request->Transfer->Head().ContentLength;
+  if ((level & 0xFFFF) != HTTP_QUERY_CONTENT_LENGTH || length < 0 || length > 0xFFFFFFFF)
+    return fail(ERROR_HTTP_HEADER_NOT_FOUND);
+  value = static_cast<quint32>(length);
   return true;
 }
 
 bool HttpQueryInfoText(HINTERNET handle, quint32 level, QString& value, quint32& index, qsizetype bufferBytes) {
   auto request = lookUp<Request>(handle);
   if (!request) return fail(ERROR_INVALID_HANDLE);
+  const net::ReplyHead& head = request->Transfer->Head();
   QString text;
   if (level == HTTP_QUERY_SET_COOKIE) {
-    if (index >= quint32(request->Cookies.size())) return fail(ERROR_HTTP_HEADER_NOT_FOUND);
-    text = QString::fromLatin1(request->Cookies[index]);
+    if (index >= quint32(head.Cookies.size())) return fail(ERROR_HTTP_HEADER_NOT_FOUND);
+    text = QString::fromLatin1(head.Cookies[index]);
   } else if (level == HTTP_QUERY_RAW_HEADERS_CRLF) {
-    for (const QByteArray& line : request->HeaderLines) text += QString::fromLatin1(line) + QStringLiteral("\r\n");
+    text = QString::fromLatin1(head.StatusLine) + QStringLiteral("\r\n");
+    for (const QByteArray& line : head.Lines) text += QString::fromLatin1(line) + QStringLiteral("\r\n");
     text += QStringLiteral("\r\n");
   } else {
     return fail(ERROR_HTTP_HEADER_NOT_FOUND);
@@ -321,15 +301,11 @@ bool InternetReadFile(HINTERNET handle, char* buffer, quint32 size, quint32& rea
   read = 0;
   auto request = lookUp<Request>(handle);
   if (!request) return fail(ERROR_INVALID_HANDLE);
-  if (!drive(*request, [&] { return !request->Pending.isEmpty(); })) return false;
-  const qsizetype count = std::min<qsizetype>(size, request->Pending.size());
-  memcpy(buffer, request->Pending.constData(), static_cast<size_t>(count));
-  request->Pending.remove(0, count);
-  read = static_cast<quint32>(count);
-  if (request->Paused && request->Pending.size() < kPendingLimit) {
-    request->Paused = false;
-    curl_easy_pause(request->Easy, CURLPAUSE_CONT);
-  }
+  net::Transfer& transfer = *request->Transfer;
+  if (!drive(*request, [&] { return transfer.HasBody(); })) return false;
+  const QByteArray bytes = transfer.TakeBody(size);
+  memcpy(buffer, bytes.constData(), static_cast<size_t>(bytes.size()));
+  read = static_cast<quint32>(bytes.size());
   lastError = 0;
   return true;
 }
@@ -337,11 +313,12 @@ bool InternetReadFile(HINTERNET handle, char* buffer, quint32 size, quint32& rea
 bool InternetCloseHandle(HINTERNET handle) {
   std::shared_ptr<Handle> closed;
   {
-    const std::lock_guard lock(registryMutex);
-    const auto found = registry.find(handle);
-    if (found == registry.end()) return fail(ERROR_INVALID_HANDLE);
+    Registry& all = registry();
+    const std::lock_guard lock(all.Mutex);
+    const auto found = all.Handles.find(handle);
+    if (found == all.Handles.end()) return fail(ERROR_INVALID_HANDLE);
     closed = found->second;
-    registry.erase(found);
+    all.Handles.erase(found);
   }
   closed->Closed = true;  // calls blocked under it see this at their next turn
   return true;
@@ -353,13 +330,7 @@ bool InternetQueryOptionDword(HINTERNET handle, quint32 option, quint32& value) 
     return true;
   }
   if (handle == 0 && option == INTERNET_OPTION_CONNECTED_STATE) {
-    // Connected when an interface other than loopback is up.
-    value = INTERNET_STATE_DISCONNECTED;
-    for (const QString& name : QDir(QStringLiteral("/sys/class/net")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-      QFile state(QStringLiteral("/sys/class/net/%1/operstate").arg(name));
-      if (name != QLatin1String("lo") && state.open(QIODevice::ReadOnly) && state.readAll().trimmed() == "up")
-        value = INTERNET_STATE_CONNECTED;
-    }
+    value = NetworkState::Current().Connected() ? INTERNET_STATE_CONNECTED : INTERNET_STATE_DISCONNECTED;
     return true;
   }
   if (option == INTERNET_OPTION_SECURITY_FLAGS) {

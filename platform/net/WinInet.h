@@ -32,6 +32,7 @@ inline constexpr quint32 HTTP_QUERY_FLAG_NUMBER = 0x20000000;
 inline constexpr quint32 ICU_ESCAPE = 0x80000000;
 
 inline constexpr quint32 ERROR_INVALID_HANDLE = 6;
+inline constexpr quint32 ERROR_INVALID_PARAMETER = 87;
 inline constexpr quint32 ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr quint32 ERROR_INTERNET_TIMEOUT = 12002;
 inline constexpr quint32 ERROR_INTERNET_INTERNAL_ERROR = 12004;
@@ -45,6 +46,7 @@ inline constexpr quint32 ERROR_INTERNET_CONNECTION_RESET = 12031;
 inline constexpr quint32 ERROR_INTERNET_INVALID_CA = 12045;
 inline constexpr quint32 ERROR_HTTP_HEADER_NOT_FOUND = 12150;
 inline constexpr quint32 ERROR_HTTP_INVALID_SERVER_RESPONSE = 12152;
+inline constexpr quint32 ERROR_HTTP_INVALID_HEADER = 12153;
 
 struct UrlComponents {
   QString Scheme;
@@ -57,14 +59,26 @@ struct UrlComponents {
 // The calling thread's last error, as the calls below leave it.
 quint32 GetLastError();
 void SetLastError(quint32 code);
+// Whether `text` holds CR, LF or NUL, which would end a header line early and start
+// another on the wire.
+bool BreaksHeaderLine(const QString& text);
+// The system's message text for an error number the calls below leave ("The URL is
+// invalid."); a generic text for any other number.
+QString SystemMessageText(quint32 code);
 
+// An agent with CR, LF or NUL is refused (ERROR_INVALID_PARAMETER).
 HINTERNET InternetOpenW(const QString& agent, quint32 accessType, const QString& proxy, const QString& bypass,
                         quint32 flags);
 HINTERNET InternetConnectW(HINTERNET session, const QString& host, quint16 port, const QString& user,
                            const QString& password, quint32 service, quint32 flags, quintptr context);
 HINTERNET HttpOpenRequestW(HINTERNET connection, const QString& verb, const QString& object, const QString& version,
                            const QString& referrer, const QStringList& acceptTypes, quint32 flags, quintptr context);
-// Sends the request and waits for the reply's headers. `headers` are CRLF-separated lines.
+// Sends the request and waits for the reply's headers. `headers` are CRLF-separated lines,
+// sent as given (an empty value included); a lone CR, LF or a NUL in them is refused with
+// ERROR_HTTP_INVALID_HEADER. Only Host, the body's length and what the call is given go
+// out: no accept types, no Expect. A reply that is not HTTP fails with
+// ERROR_HTTP_INVALID_SERVER_RESPONSE. `host` of the connection may be an IPv6 literal,
+// with or without its brackets.
 bool HttpSendRequestW(HINTERNET request, const QString& headers, const QByteArray& body);
 // HTTP_QUERY_CONTENT_LENGTH with HTTP_QUERY_FLAG_NUMBER.
 bool HttpQueryInfoNumber(HINTERNET request, quint32 level, quint32& value);

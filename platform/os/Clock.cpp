@@ -19,6 +19,6 @@ class SteadyClock final : public Clock {
 }  // namespace
 
 Clock& Clock::Default() {
-  static SteadyClock steady;
-  return steady;
+  static auto* const steady = new SteadyClock;  // never destroyed: worker threads may outlive the exit handlers
+  return *steady;
 }

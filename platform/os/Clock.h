@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QtGlobal>
+#include <functional>
 
 #include "platform/base/Service.h"
 
@@ -15,6 +16,13 @@ class Clock : public Service<Clock> {
   virtual qint64 NowMs() const = 0;
   // Lets `ms` milliseconds pass (a fake clock advances instead of sleeping).
   virtual void SleepMs(qint64 ms) = 0;
+  // Waits up to `ms` of this clock's time for an event. `waitForEvent(realMs)` blocks for
+  // at most `realMs` real milliseconds and answers whether an event ended the wait; its
+  // answer is returned. The system clock passes `ms` straight through; a fake one waits
+  // a little real time and, when nothing happened, advances by `ms`.
+  virtual bool WaitMs(qint64 ms, const std::function<bool(qint64 realMs)>& waitForEvent) {
+    return waitForEvent(ms);
+  }
 
   // The system's steady clock.
   static Clock& Default();

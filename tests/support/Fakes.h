@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <algorithm>
 #include <atomic>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "platform/base/Dialogs.h"
 #include "platform/ui/Screen.h"
 #include "platform/os/Shell.h"
+#include "platform/net/NetworkState.h"
 
 class FakeEnvironment final : public Environment {
  public:
@@ -120,8 +122,16 @@ class FakeClock final : public Clock {
  public:
   qint64 NowMs() const override { return Now.load(); }
   void SleepMs(qint64 ms) override { Advance(ms); }
+  // A wait gives the other threads a short real moment to deliver an event; without one,
+  // the whole wait passes on this clock at once.
+  bool WaitMs(qint64 ms, const std::function<bool(qint64 realMs)>& waitForEvent) override {
+    const bool woken = waitForEvent(std::min(ms, RealWaitMs));
+    if (!woken) Advance(ms);
+    return woken;
+  }
   void Advance(qint64 ms) { Now += ms; }
   std::atomic<qint64> Now{1000000};
+  qint64 RealWaitMs = 20;
 
  private:
   const ScopedService<Clock> FInstalled{*this};
@@ -136,4 +146,14 @@ class FakeRegistryLocation final : public RegistryLocation {
 
  private:
   const ScopedService<RegistryLocation> FInstalled{*this};
+};
+
+// A network that is up or down as the test says.
+class FakeNetworkState final : public NetworkState {
+ public:
+  bool Connected() const override { return IsConnected; }
+  std::atomic<bool> IsConnected{true};
+
+ private:
+  const ScopedService<NetworkState> FInstalled{*this};
 };

@@ -5,6 +5,9 @@
 #include "platform/base/Exception.h"
 #include "platform/net/HttpClient.h"
 #include "platform/net/HttpForm.h"
+#include "tests/support/Fakes.h"
+#include "tests/support/RawReplyServer.h"
+#include "tests/support/Replies.h"
 #include "tests/support/TempFolder.h"
 #include "tools/LoopbackHttpServer.h"
 
@@ -14,19 +17,11 @@ QString url(const LoopbackHttpServer& server, const std::string& path) {
   return QString::fromStdString(server.BaseUrl() + path);
 }
 
-HttpReply bodyReply(std::string body, int status = 200, std::string reason = "OK") {
-  HttpReply reply;
-  reply.Status = status;
-  reply.Reason = std::move(reason);
-  reply.Body = std::move(body);
-  return reply;
-}
-
 }  // namespace
 
 TEST(HttpClient, HeadAndRangedGetsShareOneConnectionAndSendCookiesBack) {
   LoopbackHttpServer server([](const HttpRequest& request) {
-    HttpReply reply = bodyReply(std::string(100, 'x'));
+    HttpReply reply = TextReply(std::string(100, 'x'));
     if (request.Method == "HEAD") reply.Headers = {{"Set-Cookie", "session=abc; Path=/"}};
     return reply;
   });
@@ -55,7 +50,7 @@ TEST(HttpClient, HeadAndRangedGetsShareOneConnectionAndSendCookiesBack) {
 
 TEST(HttpClient, HeadWithoutContentLengthAnswersMinusOne) {
   LoopbackHttpServer server([](const HttpRequest&) {
-    HttpReply reply = bodyReply("");
+    HttpReply reply = TextReply("");
     reply.OmitContentLength = true;
     reply.Close = true;
     return reply;
@@ -67,11 +62,11 @@ TEST(HttpClient, HeadWithoutContentLengthAnswersMinusOne) {
 TEST(HttpClient, ErrorStatusesAndRedirectsRaiseTheStatusLine) {
   LoopbackHttpServer server([](const HttpRequest& request) {
     if (request.Target == "/moved") {
-      HttpReply reply = bodyReply("", 302, "Found");
+      HttpReply reply = TextReply("", 302, "Found");
       reply.Headers = {{"Location", "/elsewhere"}};
       return reply;
     }
-    return bodyReply("missing", 404, "Not Found");
+    return TextReply("missing", 404, "Not Found");
   });
   HttpClient client;
   QByteArray body;
@@ -108,7 +103,7 @@ TEST(HttpClient, TransportFailuresNameTheHostAndTheReason) {
 
 TEST(HttpClient, TransferEventsReportTheBodyAsItArrives) {
   const std::string payload(300000, 'z');
-  LoopbackHttpServer server([&](const HttpRequest&) { return bodyReply(payload); });
+  LoopbackHttpServer server([&](const HttpRequest&) { return TextReply(payload); });
   HttpClient client;
   std::vector<qint64> counts;
   qint64 announced = -1;
@@ -127,12 +122,7 @@ TEST(HttpClient, TransferEventsReportTheBodyAsItArrives) {
 }
 
 TEST(HttpClient, ASilentServerStillGivesTheCallerRegularTurns) {
-  LoopbackHttpServer server([](const HttpRequest&) {
-    HttpReply reply = bodyReply(std::string(1000, 'a'));
-    reply.StallAfterBytes = 10;
-    reply.StallMilliseconds = 600;
-    return reply;
-  });
+  LoopbackHttpServer server([](const HttpRequest&) { return StalledReply(1000, 10, 600); });
   HttpClient client;
   int waits = 0;
   client.OnWait = [&] { ++waits; };
@@ -142,13 +132,39 @@ TEST(HttpClient, ASilentServerStillGivesTheCallerRegularTurns) {
   EXPECT_GE(waits, 5);  // about one every 50 ms of the 600 ms of silence
 }
 
+TEST(HttpClient, AMinuteOfSilenceFailsTheRequest) {
+  FakeClock clock;
+  LoopbackHttpServer server([](const HttpRequest&) { return StalledReply(1000, 10, 20000); });
+  HttpClient client;
+  client.OnWait = [&] { clock.Advance(15000); };  // the caller's turns let time pass
+  QByteArray body;
+  QElapsedTimer realTime;
+  realTime.start();
+  const qint64 start = clock.NowMs();
+  try {
+    client.Get(url(server, "/p"), {}, body);
+    FAIL() << "no time-out";
+  } catch (const Exception& error) {
+    EXPECT_EQ(error.Message(), QString("Request to 127.0.0.1:%1 failed: no data for 60 seconds.").arg(server.Port()));
+  }
+  EXPECT_GE(clock.NowMs() - start, 60000);
+  EXPECT_LT(clock.NowMs() - start, 90000);
+  EXPECT_LT(realTime.elapsed(), 5000);
+  server.Stop();
+}
+
+TEST(HttpClient, AContentLengthThatIsNoNumberCountsAsNone) {
+  RawReplyServer server("HTTP/1.1 200 OK\r\nContent-Length: abc\r\nConnection: close\r\n\r\n");
+  HttpClient client;
+  try {
+    EXPECT_EQ(client.Head(QString("http://127.0.0.1:%1/p").arg(server.Port())), -1);
+  } catch (const Exception& error) {
+    EXPECT_TRUE(error.Message().startsWith("Request to 127.0.0.1:")) << error.what();  // refused on the way in
+  }
+}
+
 TEST(HttpClient, DisconnectFromAnEventEndsTheRequestAndTheConnection) {
-  LoopbackHttpServer server([](const HttpRequest&) {
-    HttpReply reply = bodyReply(std::string(100000, 'a'));
-    reply.StallAfterBytes = 1000;
-    reply.StallMilliseconds = 5000;
-    return reply;
-  });
+  LoopbackHttpServer server([](const HttpRequest&) { return StalledReply(100000, 1000, 5000); });
   HttpClient client;
   client.OnWork = [&](WorkMode, qint64) { client.Disconnect(); };
   QByteArray body;
@@ -161,7 +177,7 @@ TEST(HttpClient, DisconnectFromAnEventEndsTheRequestAndTheConnection) {
 }
 
 TEST(HttpClient, AReplyLargerThanTheLimitFailsInsteadOfGrowing) {
-  LoopbackHttpServer server([](const HttpRequest&) { return bodyReply(std::string(5000, 'a')); });
+  LoopbackHttpServer server([](const HttpRequest&) { return TextReply(std::string(5000, 'a')); });
   HttpClient client;
   client.SetMaxBodySize(1000);
   QByteArray body;
@@ -170,7 +186,7 @@ TEST(HttpClient, AReplyLargerThanTheLimitFailsInsteadOfGrowing) {
 }
 
 TEST(HttpClient, PostSendsTheFormAsHttp10WithItsPartHeaders) {
-  LoopbackHttpServer server([](const HttpRequest&) { return bodyReply("{}"); });
+  LoopbackHttpServer server([](const HttpRequest&) { return TextReply("{}"); });
   HttpClient client;
   HttpForm form;
   form.AddFormField("action", "Ombrevia");
