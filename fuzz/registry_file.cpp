@@ -59,23 +59,12 @@ void checkWriteReadsBack(const QString& key) {
     FUZZ_CHECK(readValue(registry, name) == seen, QStringLiteral("value %1 changed through another's write").arg(name));
 }
 
-// The root files in the scratch folder of one input.
-class ScratchLocation final : public RegistryLocation {
- public:
-  explicit ScratchLocation(QString folder) : FFolder(std::move(folder)) {}
-  QString Folder() const override { return FFolder; }
-
- private:
-  QString FFolder;
-  const ScopedService<RegistryLocation> FInstalled{*this};
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzScratch scratch;
   if (!scratch.IsValid()) return 0;
-  const ScratchLocation location(scratch.Path() + QStringLiteral("registry"));
+  const RegistryFolder location(scratch.Path() + QStringLiteral("registry"));
   QDir().mkpath(location.Folder());
   const QByteArray original = FuzzBytes(data, size);
   scratch.Write(QStringLiteral("registry/HKEY_CURRENT_USER.json"), original);

@@ -27,7 +27,7 @@ inline constexpr HKEY HKEY_USERS = 0x80000003ull;
 
 enum class RegistryDataType { Unknown, String, ExpandString, Binary, Integer };
 
-// Where the roots' files live. Tests install a fake (tests/support/Fakes.h).
+// Where the roots' files live.
 class RegistryLocation : public Service<RegistryLocation> {
  public:
   virtual ~RegistryLocation() = default;
@@ -35,6 +35,18 @@ class RegistryLocation : public Service<RegistryLocation> {
   virtual QString Folder() const = 0;
   // "<generic data location>/quarnell-registry".
   static RegistryLocation& Default();
+};
+
+// The roots' files in a folder the caller chooses (a portable install, a test), in force
+// for the lifetime of this object.
+class RegistryFolder final : public RegistryLocation {
+ public:
+  explicit RegistryFolder(QString folder) : FFolder(std::move(folder)) {}
+  QString Folder() const override { return FFolder; }
+
+ private:
+  QString FFolder;
+  const ScopedService<RegistryLocation> FInstalled{*this};
 };
 
 class Registry {

@@ -113,7 +113,7 @@ TEST_F(QngIniFileTest, RenameCopyAndMerge) {
 }
 
 TEST_F(QngIniFileTest, RegistryImportAndExport) {
-  const FakeRegistryLocation location(temp.Path() + "registry");
+  const RegistryFolder location(temp.Path() + "registry");
   Registry key;
   ASSERT_TRUE(key.OpenKey(HKEY_CURRENT_USER, "Software\\K", true));
   key.WriteString("a", "x");

@@ -19,15 +19,6 @@
 
 namespace {
 
-class FolderLocation final : public RegistryLocation {
- public:
-  explicit FolderLocation(QString folder) : FFolder(std::move(folder)) {}
-  QString Folder() const override { return FFolder; }
-
- private:
-  QString FFolder;
-};
-
 void writeMergeSource(const QString& path, const QString& key, const QString& value) {
   QFile file(path);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) throw Exception("cannot write " + path);
@@ -57,12 +48,10 @@ int run(const QStringList& args) {
   } else if (command == "ini-delete") {
     TQngIniFile(args[1]).EliminaChiave(args[2], args[3]);
   } else if (command == "reg-write") {
-    FolderLocation location(args[1]);
-    const ScopedService<RegistryLocation> installed(location);
+    const RegistryFolder location(args[1]);
     registryWrites(args[2], args[3], args[4].toInt());
   } else if (command == "write-forever") {
-    FolderLocation location(args[2]);
-    const ScopedService<RegistryLocation> installed(location);
+    const RegistryFolder location(args[2]);
     const TQngIniFile ini(args[1]);
     Registry key;
     key.OpenKey(HKEY_CURRENT_USER, "Forever", true);

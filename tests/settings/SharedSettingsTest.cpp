@@ -125,7 +125,7 @@ TEST(SharedSettings, TwoProgramsWritingTheRegistryAtOnceLoseNothing) {
     EXPECT_EQ(finish(*first), 0);
     EXPECT_EQ(finish(*second), 0);
   }
-  const FakeRegistryLocation location(folder);
+  const RegistryFolder location(folder);
   Registry one, two;
   ASSERT_TRUE(one.OpenKeyReadOnly(HKEY_CURRENT_USER, "Software\\T\\One"));
   ASSERT_TRUE(two.OpenKeyReadOnly(HKEY_CURRENT_USER, "Software\\T\\Two"));
@@ -225,7 +225,7 @@ TEST(SharedSettings, AWriterKilledMidWriteNeverDamagesTheFiles) {
   for (int i = 0; i < 50; ++i) base += "b" + QByteArray::number(i) + "=" + QByteArray::number(i) + "\r\n";
   const QString path = temp.Write("s.ini", base);
   const QString registry = temp.Path() + "registry";
-  const FakeRegistryLocation location(registry);
+  const RegistryFolder location(registry);
   const QRegularExpression wellFormed("^(\\[(Base|Loop|M)\\]|[bkm][0-9]+=(|[0-9]+|([a-z])\\4*)|)$");
   for (int round = 0; round < 12; ++round) {
     SCOPED_TRACE(round);

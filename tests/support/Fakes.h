@@ -137,16 +137,6 @@ class FakeClock final : public Clock {
   const ScopedService<Clock> FInstalled{*this};
 };
 
-// Keeps the registry's root files in a folder the test chooses.
-class FakeRegistryLocation final : public RegistryLocation {
- public:
-  explicit FakeRegistryLocation(QString folder) : FolderPath(std::move(folder)) {}
-  QString Folder() const override { return FolderPath; }
-  QString FolderPath;
-
- private:
-  const ScopedService<RegistryLocation> FInstalled{*this};
-};
 
 // A network that is up or down as the test says.
 class FakeNetworkState final : public NetworkState {

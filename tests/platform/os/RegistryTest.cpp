@@ -10,7 +10,7 @@
 TEST(Registry, LivesWhereTheLocationSays) {
   EXPECT_TRUE(RegistryLocation::Default().Folder().endsWith("/quarnell-registry"));
   TempFolder temp;
-  const FakeRegistryLocation location(temp.Path() + "store");
+  const RegistryFolder location(temp.Path() + "store");
   Registry key;
   EXPECT_FALSE(key.OpenKeyReadOnly(HKEY_CURRENT_USER, "Software\\Q"));
   EXPECT_FALSE(QDir(temp.Path() + "store").exists());  // reading makes nothing
@@ -33,7 +33,7 @@ TEST(Registry, LivesWhereTheLocationSays) {
 
 TEST(Registry, KeysOpenAtOnceNeverWriteBackAStaleRoot) {
   TempFolder temp;
-  const FakeRegistryLocation location(temp.Path());
+  const RegistryFolder location(temp.Path());
   Registry a, b, sameAsA;
   ASSERT_TRUE(a.OpenKey(HKEY_LOCAL_MACHINE, "K\\A", true));
   ASSERT_TRUE(b.OpenKey(HKEY_LOCAL_MACHINE, "K\\B", true));
@@ -51,7 +51,7 @@ TEST(Registry, KeysOpenAtOnceNeverWriteBackAStaleRoot) {
 
 TEST(Registry, ADamagedRootFileIsAnErrorAndStaysAsItIs) {
   TempFolder temp;
-  const FakeRegistryLocation location(temp.Path());
+  const RegistryFolder location(temp.Path());
   Registry open;
   ASSERT_TRUE(open.OpenKey(HKEY_CURRENT_USER, "K", true));
   for (const QByteArray& damaged : {QByteArray("{\"keys\": {\"K\": "), QByteArray("[1, 2]"), QByteArray("\xFF\xFE garbage")}) {
