@@ -23,6 +23,9 @@ constexpr qint64 kRangeSize = 32768;
 constexpr int kOk = 200;
 constexpr int kPartialContent = 206;
 constexpr qint64 kPumpIntervalMs = 15;
+// A whole-file reply is held in memory until it is complete: only a package this small may
+// come that way; a larger one must come in ranges, whatever length the HEAD announced.
+constexpr qint64 kMaxWholeReplyBytes = 256 * 1024 * 1024;
 
 bool terminating() { return Application::Instance()->Terminated(); }
 
@@ -99,7 +102,7 @@ bool TMainFormDownloadSetup::receiveRanges(const QString& targetPath, qint64 exp
     FBytesBeforeRange = start;
     const qint64 rangeLength = last - start + 1;
     // A server that ignores Range may answer with the whole package; a 206 is held to the range.
-    IdHTTP1->SetMaxBodySize(expectedLength, rangeLength);
+    IdHTTP1->SetMaxBodySize(expectedLength <= kMaxWholeReplyBytes ? expectedLength : rangeLength, rangeLength);
     try {
       IdHTTP1->Get(FDownloadUrl, header, range);
     } catch (const std::exception& failure) {

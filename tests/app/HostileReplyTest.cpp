@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <cstring>
 #include <mutex>
+#include <unistd.h>
 #include <nlohmann/json.hpp>
 
 #include "tests/app/MainFormFixture.h"
@@ -269,4 +270,58 @@ TEST_F(HostileFixture, AnEndlessRangeIsCutAtWhatWasAsked) {
     ExpectNothingHandedOn();
     service->Stop();
   }
+}
+
+TEST_F(HostileFixture, WhatHadThePackagesNameIsReplacedNeverWrittenThrough) {
+  // In the shared download folder anyone may leave a link or a file of their own at the
+  // package's name; the download must go to a new file of ours.
+  const QByteArray victim = "the user's own file\n";
+  for (const char* kind : {"symbolic link", "hard link", "dangling link"}) {
+    SCOPED_TRACE(kind);
+    root.Write("victim.txt", victim);
+    Serve(R"({"DownloadUrl":"{base}/packages/pkg","DownloadFileName":"pkg"})", ScriptPackage(50000));
+    const QString target = Folder() + "pkg";
+    QFile::remove(target);
+    const QString victimPath = root.Path() + "victim.txt";
+    if (std::strcmp(kind, "symbolic link") == 0) {
+      ASSERT_TRUE(QFile::link(victimPath, target));
+    } else if (std::strcmp(kind, "hard link") == 0) {
+      ASSERT_EQ(::link(QFile::encodeName(victimPath).constData(), QFile::encodeName(target).constData()), 0);
+    } else {
+      ASSERT_TRUE(QFile::link(root.Path() + "made-elsewhere", target));
+    }
+    form->ButtonSalva->click();
+    EXPECT_TRUE(boxes.Boxes.empty()) << boxes.Texts().join("|").toStdString();
+    EXPECT_EQ(ReadFile(victimPath), victim);
+    EXPECT_FALSE(QFileInfo::exists(root.Path() + "made-elsewhere"));
+    EXPECT_FALSE(QFileInfo(target).isSymLink());
+    EXPECT_EQ(ReadFile(target), ScriptPackage(50000));
+    service->Stop();
+  }
+}
+
+TEST_F(HostileFixture, AHugeAnnouncedLengthLetsNoWholeFileReplyIntoMemory) {
+  // The HEAD announces 300 MiB; the GET ignores Range and sends 200 without end.
+  const auto endless = [](std::uint64_t, char* out, std::size_t max) {
+    std::memset(out, 'x', max);
+    return max;
+  };
+  StartService(R"({"DownloadUrl":"{base}/packages/pkg","DownloadFileName":"pkg"})",
+               [endless](const HttpRequest& request) {
+                 HttpReply answer;
+                 answer.Source = BodySource{std::uint64_t{300} << 20, endless};
+                 if (request.Method == "HEAD") answer.SendBody = false;
+                 return answer;
+               });
+  MakeForm();
+  ShowAndRunStart();
+  QElapsedTimer clock;
+  clock.start();
+  form->ButtonSalva->click();
+  EXPECT_LT(clock.elapsed(), 10000);
+  ASSERT_EQ(boxes.Boxes.size(), 1u);
+  EXPECT_EQ(boxes.Boxes[0].Text.toStdString(), "Download of pkg failed at bytes=0-32767: The reply is larger than 32768 bytes.");
+  EXPECT_FALSE(QFileInfo::exists(Folder() + "pkg"));
+  ExpectNothingHandedOn();
+  service->Stop();
 }
