@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QStorageInfo>
 
 #include "app/DownloadServerSetting.h"
 #include "app/GradientProgressBar.h"
@@ -83,9 +84,22 @@ void TMainFormDownloadSetup::DownloadFile(QObject*, bool Installa) {
     ShowMessage(QStringLiteral("File ") + FDownloadFileName + QStringLiteral(" non trovato!!!"));
     return;
   }
+  requireRoomFor(FExpectedLength);
   if (!receiveRanges(targetPath, FExpectedLength) || terminating()) return;
   if (!packageTrusted(targetPath)) return;
   runCompletionActions(Installa, targetPath);
+}
+
+// The announced length is the server's word: a package larger than the free space would
+// fill the (shared) disk range by range before failing.
+void TMainFormDownloadSetup::requireRoomFor(qint64 length) const {
+  const QStorageInfo storage(FPercorsoDest);
+  if (length > 0 && storage.isValid() && storage.bytesAvailable() >= 0 && length > storage.bytesAvailable())
+    throw Exception(QStringLiteral("Download of %1 failed: it needs %2 bytes, but only %3 bytes are free in %4.")
+                        .arg(FDownloadFileName)
+                        .arg(length)
+                        .arg(storage.bytesAvailable())
+                        .arg(storage.rootPath()));
 }
 
 Exception TMainFormDownloadSetup::rangeError(const QByteArray& range, const QString& what) const {

@@ -325,3 +325,25 @@ TEST_F(HostileFixture, AHugeAnnouncedLengthLetsNoWholeFileReplyIntoMemory) {
   ExpectNothingHandedOn();
   service->Stop();
 }
+
+TEST_F(HostileFixture, ALengthBeyondTheFreeSpaceIsRefusedBeforeAnyRange) {
+  // A petabyte announced and served in honest ranges would fill the disk before failing.
+  StartService(R"({"DownloadUrl":"{base}/packages/pkg","DownloadFileName":"pkg"})", [](const HttpRequest&) {
+    HttpReply answer;
+    answer.Source = BodySource{std::uint64_t{1} << 50, [](std::uint64_t, char* out, std::size_t max) {
+                                 std::memset(out, 'x', max);
+                                 return max;
+                               }};
+    answer.SendBody = false;
+    return answer;
+  });
+  MakeForm();
+  ShowAndRunStart();
+  form->ButtonSalvaEInstalla->click();
+  ASSERT_EQ(boxes.Boxes.size(), 1u);
+  const std::string text = boxes.Boxes[0].Text.toStdString();
+  EXPECT_EQ(text.rfind("Download of pkg failed: it needs 1125899906842624 bytes, but only ", 0), 0u) << text;
+  for (const HttpRequest& request : service->Requests()) EXPECT_NE(request.Method, "GET");
+  EXPECT_FALSE(QFileInfo::exists(Folder() + "pkg"));
+  ExpectNothingHandedOn();
+}
