@@ -9,6 +9,21 @@
 #include "platform/os/Shell.h"
 #include "platform/zip/ZipFile.h"
 
+#include <QFileInfo>
+#include <unistd.h>
+
+namespace {
+
+// The download folder is shared by every local user: a program someone else put there, or a
+// link to one, must not be started in the name of the user who downloads. Ours is what we
+// extracted or what this user put there.
+bool ownProgramFile(const QString& path) {
+  const QFileInfo info(path);
+  return paths::FileExists(path) && !info.isSymLink() && info.ownerId() == ::geteuid();
+}
+
+}  // namespace
+
 void TMainFormDownloadSetup::runCompletionActions(bool Installa, const QString& targetPath) {
   if (Installa)
     installPackage(targetPath);
@@ -29,7 +44,7 @@ void TMainFormDownloadSetup::installPackage(const QString& targetPath) {
         UnzipFile(targetPath, packageFolder, false))
       setupPath = packageFolder + ZipEntryTargetName(GetFirstZipFileName(targetPath));  // as extracted
   }
-  if (setupPath.isEmpty() || !paths::FileExists(setupPath)) {
+  if (setupPath.isEmpty() || !ownProgramFile(setupPath)) {
     Shell::Current().Open(targetPath);  // the program registered for the package's type
     return;
   }

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QStorageInfo>
 
 #include "app/DownloadServerSetting.h"
 #include "app/GradientProgressBar.h"
@@ -23,6 +24,9 @@ constexpr qint64 kRangeSize = 32768;
 constexpr int kOk = 200;
 constexpr int kPartialContent = 206;
 constexpr qint64 kPumpIntervalMs = 15;
+// A whole-file reply is held in memory until it is complete: only a package this small may
+// come that way; a larger one must come in ranges, whatever length the HEAD announced.
+constexpr qint64 kMaxWholeReplyBytes = 256 * 1024 * 1024;
 
 bool terminating() { return Application::Instance()->Terminated(); }
 
@@ -80,9 +84,22 @@ void TMainFormDownloadSetup::DownloadFile(QObject*, bool Installa) {
     ShowMessage(QStringLiteral("File ") + FDownloadFileName + QStringLiteral(" non trovato!!!"));
     return;
   }
+  requireRoomFor(FExpectedLength);
   if (!receiveRanges(targetPath, FExpectedLength) || terminating()) return;
   if (!packageTrusted(targetPath)) return;
   runCompletionActions(Installa, targetPath);
+}
+
+// The announced length is the server's word: a package larger than the free space would
+// fill the (shared) disk range by range before failing.
+void TMainFormDownloadSetup::requireRoomFor(qint64 length) const {
+  const QStorageInfo storage(FPercorsoDest);
+  if (length > 0 && storage.isValid() && storage.bytesAvailable() >= 0 && length > storage.bytesAvailable())
+    throw Exception(QStringLiteral("Download of %1 failed: it needs %2 bytes, but only %3 bytes are free in %4.")
+                        .arg(FDownloadFileName)
+                        .arg(length)
+                        .arg(storage.bytesAvailable())
+                        .arg(storage.rootPath()));
 }
 
 Exception TMainFormDownloadSetup::rangeError(const QByteArray& range, const QString& what) const {
@@ -99,7 +116,7 @@ bool TMainFormDownloadSetup::receiveRanges(const QString& targetPath, qint64 exp
     FBytesBeforeRange = start;
     const qint64 rangeLength = last - start + 1;
     // A server that ignores Range may answer with the whole package; a 206 is held to the range.
-    IdHTTP1->SetMaxBodySize(expectedLength, rangeLength);
+    IdHTTP1->SetMaxBodySize(expectedLength <= kMaxWholeReplyBytes ? expectedLength : rangeLength, rangeLength);
     try {
       IdHTTP1->Get(FDownloadUrl, header, range);
     } catch (const std::exception& failure) {

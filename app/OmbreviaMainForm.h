@@ -81,6 +81,8 @@ class TMainFormDownloadSetup : public QWidget {
   void installPackage(const QString& targetPath);
   bool receiveRanges(const QString& targetPath, qint64 expectedLength);
   Exception rangeError(const QByteArray& range, const QString& what) const;
+  // Raises Exception when the folder's disk has less free space than `length` bytes.
+  void requireRoomFor(qint64 length) const;
   bool packageTrusted(const QString& targetPath);
   QString packageRefusal(const QString& targetPath);
   QByteArray fetchSignature(QString& failure);

@@ -1,5 +1,7 @@
 #include "app/PackageFile.h"
 
+#include <QFileInfo>
+
 #include "platform/base/FileError.h"
 
 void PackageFile::Append(const QByteArray& bytes) {
@@ -15,8 +17,12 @@ void PackageFile::Replace(const QByteArray& bytes) {
   write(bytes);
 }
 
+// Always a new file: opening the one at the name would write through a symbolic or hard link
+// to a file elsewhere, or into a file that another user of a shared folder owns and may
+// change between the signature check and the install.
 void PackageFile::openEmptied() {
-  if (!FFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+  const bool named = QFileInfo(FFile.fileName()).isSymLink() || FFile.exists();
+  if ((named && !FFile.remove()) || !FFile.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
     throw FileError(FileAction::Create, FFile);
 }
 

@@ -1,5 +1,5 @@
-// The package on disk while its ranges arrive. The file is created or emptied only when
-// the first range is written; after every write it holds exactly the bytes written so far.
+// The package on disk while its ranges arrive. The file is created anew (whatever had the
+// name is removed) only when the first range is written; after every write it holds exactly the bytes written so far.
 #pragma once
 
 #include <QByteArray>

@@ -14,6 +14,11 @@ QString FileNameRefusal(const QString& name) {
   for (const QChar c : name)
     if (c.unicode() < 0x20 || c.unicode() == 0x7F || (c.unicode() >= 0x80 && c.unicode() < 0xA0))
       return QStringLiteral("the name holds a control character");
+  // Embeddings, overrides and isolates make "setup\u202Efdp.sh" show as "setuphs.pdf".
+  for (const QChar c : name)
+    if (c.unicode() == 0x200E || c.unicode() == 0x200F || (c.unicode() >= 0x202A && c.unicode() <= 0x202E) ||
+        (c.unicode() >= 0x2066 && c.unicode() <= 0x2069))
+      return QStringLiteral("the name holds a character that reorders the text shown");
   if (name.toUtf8().size() > kMaxNameBytes) return QStringLiteral("the name is longer than 255 bytes");
   return {};
 }

@@ -5,6 +5,6 @@
 #include <QString>
 
 // Why `name` may not be used as the package's file name, or empty text when it may: it must
-// be non-empty, at most 255 bytes in UTF-8, not "." or "..", and hold no "/", "\" or
-// control character (NUL included).
+// be non-empty, at most 255 bytes in UTF-8, not "." or "..", and hold no "/", "\", control
+// character (NUL included) or bidirectional mark, embedding, override or isolate.
 QString FileNameRefusal(const QString& name);

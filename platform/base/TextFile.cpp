@@ -77,10 +77,14 @@ QByteArray readAll(int fd, const QString& path) {
   }
 }
 
-// The file a link points to: the link stays a link and its target gets the content.
+// The file a link points to: the link stays a link and its target gets the content, also a
+// target not made yet (the link is followed by hand then; a loop stays a link and fails to open).
 QString resolved(const QString& path) {
-  const QString target = QFileInfo(path).canonicalFilePath();
-  return target.isEmpty() ? path : target;
+  constexpr int kMaxLinkHops = 40;  // as the system's own limit
+  QString target = path;
+  for (int hop = 0; hop < kMaxLinkHops && QFileInfo(target).isSymLink(); ++hop) target = QFileInfo(target).symLinkTarget();
+  const QString canonical = QFileInfo(target).canonicalFilePath();
+  return canonical.isEmpty() ? target : canonical;
 }
 
 // Opens `path` for writing (creating it when missing) and locks it exclusively. When the

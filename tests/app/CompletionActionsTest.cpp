@@ -4,6 +4,7 @@
 #include <QProcessEnvironment>
 #include <QScopeGuard>
 #include <thread>
+#include <unistd.h>
 
 #include "fileutils/_QnFileUtils.h"
 #include "platform/os/Shell.h"
@@ -79,6 +80,27 @@ TEST_F(CompletionFixture, ATwinProgramBesideAPackageIsStartedInstead) {
   root.Write("Quarnell/Download/Tool", "#!/bin/sh\n");  // the platform's program of that name
   Install(packages.Path(), "Tool.msi");
   EXPECT_EQ(shell.Opened, QStringList{Folder() + "Tool"});
+}
+
+TEST_F(CompletionFixture, ATwinThatIsNotTheUsersOwnIsNeverStarted) {
+  // In the shared folder another user may leave a program, or a link to one, at the twin's
+  // name: the package itself is opened instead.
+  TempFolder packages;
+  packages.Write("Tool.msi", "msi");
+  const QString elsewhere = root.Write("elsewhere/Tool", "#!/bin/sh\n");
+  QFile::setPermissions(elsewhere, QFile::permissions(elsewhere) | QFileDevice::ExeOwner);
+  QDir().mkpath(Folder());
+  ASSERT_TRUE(QFile::link(elsewhere, Folder() + "Tool"));
+  Install(packages.Path(), "Tool.msi");
+  EXPECT_EQ(shell.Opened, QStringList{Folder() + "Tool.msi"});
+
+  if (::geteuid() != 0) GTEST_SKIP() << "a file of another user needs root to be made";
+  QFile::remove(Folder() + "Tool");
+  const QString twin = root.Write("Quarnell/Download/Tool", "#!/bin/sh\n");
+  ASSERT_EQ(::chown(QFile::encodeName(twin).constData(), 65534, 65534), 0);
+  shell.Opened.clear();
+  Install(packages.Path(), "Tool.msi");
+  EXPECT_EQ(shell.Opened, QStringList{Folder() + "Tool.msi"});
 }
 
 TEST_F(CompletionFixture, AnExtractionErrorLeavesTheWindowOpen) {

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <cstring>
 #include <mutex>
+#include <unistd.h>
 #include <nlohmann/json.hpp>
 
 #include "tests/app/MainFormFixture.h"
@@ -102,6 +103,10 @@ TEST_F(HostileFixture, ANameThatIsNotABareFileNameIsRefusedBeforeAnythingIsFetch
       {"", "", "the name is empty"},
       {std::string("pkg\0.txt", 8), "pkg\\x00.txt", "the name holds a control character"},
       {"pkg\n.txt", "pkg\\x0a.txt", "the name holds a control character"},
+      {"setup\xe2\x80\xae" "fdp.sh", "setup" + QString(QChar(0x202E)) + "fdp.sh",
+       "the name holds a character that reorders the text shown"},
+      {"pkg\xe2\x81\xa6" ".zip", "pkg" + QString(QChar(0x2066)) + ".zip",
+       "the name holds a character that reorders the text shown"},
       {std::string(256, 'a'), QString(256, 'a'), "the name is longer than 255 bytes"},
       {std::string(128, 'a') + "\xc3\xa9" + std::string(126, 'a'), QString(128, 'a') + QChar(0xE9) + QString(126, 'a'),
        "the name is longer than 255 bytes"},
@@ -269,4 +274,80 @@ TEST_F(HostileFixture, AnEndlessRangeIsCutAtWhatWasAsked) {
     ExpectNothingHandedOn();
     service->Stop();
   }
+}
+
+TEST_F(HostileFixture, WhatHadThePackagesNameIsReplacedNeverWrittenThrough) {
+  // In the shared download folder anyone may leave a link or a file of their own at the
+  // package's name; the download must go to a new file of ours.
+  const QByteArray victim = "the user's own file\n";
+  for (const char* kind : {"symbolic link", "hard link", "dangling link"}) {
+    SCOPED_TRACE(kind);
+    root.Write("victim.txt", victim);
+    Serve(R"({"DownloadUrl":"{base}/packages/pkg","DownloadFileName":"pkg"})", ScriptPackage(50000));
+    const QString target = Folder() + "pkg";
+    QFile::remove(target);
+    const QString victimPath = root.Path() + "victim.txt";
+    if (std::strcmp(kind, "symbolic link") == 0) {
+      ASSERT_TRUE(QFile::link(victimPath, target));
+    } else if (std::strcmp(kind, "hard link") == 0) {
+      ASSERT_EQ(::link(QFile::encodeName(victimPath).constData(), QFile::encodeName(target).constData()), 0);
+    } else {
+      ASSERT_TRUE(QFile::link(root.Path() + "made-elsewhere", target));
+    }
+    form->ButtonSalva->click();
+    EXPECT_TRUE(boxes.Boxes.empty()) << boxes.Texts().join("|").toStdString();
+    EXPECT_EQ(ReadFile(victimPath), victim);
+    EXPECT_FALSE(QFileInfo::exists(root.Path() + "made-elsewhere"));
+    EXPECT_FALSE(QFileInfo(target).isSymLink());
+    EXPECT_EQ(ReadFile(target), ScriptPackage(50000));
+    service->Stop();
+  }
+}
+
+TEST_F(HostileFixture, AHugeAnnouncedLengthLetsNoWholeFileReplyIntoMemory) {
+  // The HEAD announces 300 MiB; the GET ignores Range and sends 200 without end.
+  const auto endless = [](std::uint64_t, char* out, std::size_t max) {
+    std::memset(out, 'x', max);
+    return max;
+  };
+  StartService(R"({"DownloadUrl":"{base}/packages/pkg","DownloadFileName":"pkg"})",
+               [endless](const HttpRequest& request) {
+                 HttpReply answer;
+                 answer.Source = BodySource{std::uint64_t{300} << 20, endless};
+                 if (request.Method == "HEAD") answer.SendBody = false;
+                 return answer;
+               });
+  MakeForm();
+  ShowAndRunStart();
+  QElapsedTimer clock;
+  clock.start();
+  form->ButtonSalva->click();
+  EXPECT_LT(clock.elapsed(), 10000);
+  ASSERT_EQ(boxes.Boxes.size(), 1u);
+  EXPECT_EQ(boxes.Boxes[0].Text.toStdString(), "Download of pkg failed at bytes=0-32767: The reply is larger than 32768 bytes.");
+  EXPECT_FALSE(QFileInfo::exists(Folder() + "pkg"));
+  ExpectNothingHandedOn();
+  service->Stop();
+}
+
+TEST_F(HostileFixture, ALengthBeyondTheFreeSpaceIsRefusedBeforeAnyRange) {
+  // A petabyte announced and served in honest ranges would fill the disk before failing.
+  StartService(R"({"DownloadUrl":"{base}/packages/pkg","DownloadFileName":"pkg"})", [](const HttpRequest&) {
+    HttpReply answer;
+    answer.Source = BodySource{std::uint64_t{1} << 50, [](std::uint64_t, char* out, std::size_t max) {
+                                 std::memset(out, 'x', max);
+                                 return max;
+                               }};
+    answer.SendBody = false;
+    return answer;
+  });
+  MakeForm();
+  ShowAndRunStart();
+  form->ButtonSalvaEInstalla->click();
+  ASSERT_EQ(boxes.Boxes.size(), 1u);
+  const std::string text = boxes.Boxes[0].Text.toStdString();
+  EXPECT_EQ(text.rfind("Download of pkg failed: it needs 1125899906842624 bytes, but only ", 0), 0u) << text;
+  for (const HttpRequest& request : service->Requests()) EXPECT_NE(request.Method, "GET");
+  EXPECT_FALSE(QFileInfo::exists(Folder() + "pkg"));
+  ExpectNothingHandedOn();
 }

@@ -148,3 +148,38 @@ TEST_F(QngIniFileTest, AWriteIntoAMissingFolderGivesUpQuietly) {
   lost.ScriviValore("S", "k", "v");  // 100 attempts, no error
   EXPECT_FALSE(QFileInfo::exists(temp.Path() + "no"));
 }
+
+TEST_F(QngIniFileTest, ASettingsFileThatIsALinkStaysALink) {
+  // Settings kept elsewhere and linked in: every write goes to the file the link names, also
+  // when that file is not made yet or is reached through a second link.
+  QDir(temp.Path()).mkdir("kept");
+  struct Case {
+    const char* name;
+    QString linkTo;     // what the link at the settings name points to
+    QString realFile;   // where the values must land
+  };
+  const Case cases[] = {
+      {"to an existing file", temp.Write("kept/a.ini", "[S]\r\nold=1\r\n"), temp.Path() + "kept/a.ini"},
+      {"to a file not made yet", temp.Path() + "kept/b.ini", temp.Path() + "kept/b.ini"},
+      {"to a link to a file not made yet", temp.Path() + "second.ini", temp.Path() + "kept/c.ini"},
+  };
+  ASSERT_TRUE(QFile::link(temp.Path() + "kept/c.ini", temp.Path() + "second.ini"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QString linkPath = temp.Path() + "linked.ini";
+    QFile::remove(linkPath);
+    ASSERT_TRUE(QFile::link(c.linkTo, linkPath));
+    const TQngIniFile linked(linkPath);
+    linked.ScriviValore("S", "k", "v");
+    linked.EliminaChiave("S", "none");  // a whole-file rewrite
+    EXPECT_EQ(QFileInfo(linkPath).symLinkTarget(), c.linkTo);
+    EXPECT_EQ(TQngIniFile(c.realFile).LeggiValore("S", "k", "missing"), "v");
+    EXPECT_EQ(linked.LeggiValore("S", "k", "missing"), "v");
+  }
+  // A loop of links is an error, not a file put in the loop's place.
+  ASSERT_TRUE(QFile::link(temp.Path() + "loop2.ini", temp.Path() + "loop1.ini"));
+  ASSERT_TRUE(QFile::link(temp.Path() + "loop1.ini", temp.Path() + "loop2.ini"));
+  EXPECT_THROW(TQngIniFile(temp.Path() + "loop1.ini").EliminaChiave("S", "k"), Exception);
+  EXPECT_TRUE(QFileInfo(temp.Path() + "loop1.ini").isSymLink());
+  EXPECT_TRUE(QFileInfo(temp.Path() + "loop2.ini").isSymLink());
+}
