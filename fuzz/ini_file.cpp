@@ -64,16 +64,21 @@ struct Target {
   QString Key;
 };
 
-// A section and key of the file itself when it has one, so that edits hit real lines.
+// A section and key of the file itself when it has one, so that edits hit real lines. A
+// file may hold names no program can write ("[]", "=value"); writes refuse those, so they
+// are not chosen.
 Target chooseTarget(const ini::IniDocument& document, int choice) {
   const auto& sections = document.Sections();
-  if (sections.empty() || choice % 4 == 0) return {QStringLiteral("Fuzz Section"), QStringLiteral("Fuzz Key")};
+  const Target fallback{QStringLiteral("Fuzz Section"), QStringLiteral("Fuzz Key")};
+  if (sections.empty() || choice % 4 == 0) return fallback;
   const ini::IniSection& section = sections[static_cast<size_t>(choice) % sections.size()];
+  if (section.Name.isEmpty()) return fallback;
   for (qsizetype i = 0; i < section.Lines.size(); ++i) {
     const QString& line = section.Lines[(i + choice) % section.Lines.size()];
-    if (line.contains(QLatin1Char('='))) return {section.Name, ini::KeyOf(line).trimmed()};
+    const QString key = ini::KeyOf(line).trimmed();
+    if (line.contains(QLatin1Char('=')) && !key.isEmpty()) return {section.Name, key};
   }
-  return {section.Name, QStringLiteral("Fuzz Key")};
+  return {section.Name, fallback.Key};
 }
 
 // Writes `document` as the whole content of `path`, the way every whole-file change is written.

@@ -14,7 +14,7 @@ seconds="${2:-600}"
 jobs="${FUZZ_JOBS:-1}"
 
 if ! command -v clang++ >/dev/null || ! compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null; then
-  echo "fuzz: needs clang with libFuzzer (Debian: clang libclang-rt-dev)" >&2
+  echo "fuzz: needs clang with libFuzzer (Debian: clang libclang-rt-14-dev)" >&2
   exit 2
 fi
 
