@@ -4,13 +4,13 @@
 #include "app/GradientProgressBar.h"
 #include "app/OmbreviaMainForm.h"
 #include "fileutils/_QnFileUtils.h"
-#include "platform/ui/Application.h"
 #include "platform/base/Paths.h"
 #include "platform/os/Shell.h"
+#include "platform/ui/Application.h"
 #include "platform/zip/ZipFile.h"
 
-#include <QFileInfo>
 #include <unistd.h>
+#include <QFileInfo>
 
 namespace {
 

@@ -6,13 +6,13 @@
 
 #include "app/OmbreviaMainForm.h"
 #include "platform/base/Dialogs.h"
-#include "platform/os/Environment.h"
 #include "platform/base/Paths.h"
+#include "platform/os/Environment.h"
 #include "platform/ui/StyleManager.h"
 
 QString GetDefaultDownloadFolder() {
-  const QString folder = paths::IncludeTrailingPathDelimiter(Environment::Current().SystemRoot()) +
-                         QStringLiteral("Quarnell/Download/");
+  const QString folder =
+      paths::IncludeTrailingPathDelimiter(Environment::Current().SystemRoot()) + QStringLiteral("Quarnell/Download/");
   if (!paths::DirectoryExists(folder)) paths::ForceDirectories(folder);
   return folder;
 }

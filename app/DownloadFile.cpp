@@ -11,12 +11,12 @@
 #include "app/OmbreviaMainForm.h"
 #include "app/PackageFile.h"
 #include "app/SafeFileName.h"
-#include "platform/ui/Application.h"
-#include "platform/base/ProgressSink.h"
-#include "platform/base/Exception.h"
 #include "platform/base/Dialogs.h"
+#include "platform/base/Exception.h"
 #include "platform/base/Paths.h"
+#include "platform/base/ProgressSink.h"
 #include "platform/os/Clock.h"
+#include "platform/ui/Application.h"
 
 namespace {
 
@@ -43,8 +43,9 @@ QByteArray rangeHeader(qint64 start, qint64 length) {
 QString printable(const QString& text) {
   QString shown;
   for (const QChar c : text)
-    shown += c.unicode() < 0x20 || c.unicode() == 0x7F ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
-                                                       : QString(c);
+    shown += c.unicode() < 0x20 || c.unicode() == 0x7F
+                 ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
+                 : QString(c);
   return shown;
 }
 
@@ -103,7 +104,8 @@ void TMainFormDownloadSetup::requireRoomFor(qint64 length) const {
 }
 
 Exception TMainFormDownloadSetup::rangeError(const QByteArray& range, const QString& what) const {
-  return Exception(QStringLiteral("Download of %1 failed at %2: %3").arg(FDownloadFileName, QString::fromLatin1(range), what));
+  return Exception(
+      QStringLiteral("Download of %1 failed at %2: %3").arg(FDownloadFileName, QString::fromLatin1(range), what));
 }
 
 bool TMainFormDownloadSetup::receiveRanges(const QString& targetPath, qint64 expectedLength) {
@@ -128,14 +130,19 @@ bool TMainFormDownloadSetup::receiveRanges(const QString& targetPath, qint64 exp
       const QByteArray contentRange = IdHTTP1->ResponseHeader("Content-Range");
       if (!contentRangeMatches(contentRange, start, last, expectedLength))
         throw rangeError(header, QStringLiteral("the reply's Content-Range is \"%1\" instead of \"bytes %2-%3/%4\".")
-                                     .arg(QString::fromLatin1(contentRange)).arg(start).arg(last).arg(expectedLength));
+                                     .arg(QString::fromLatin1(contentRange))
+                                     .arg(start)
+                                     .arg(last)
+                                     .arg(expectedLength));
       if (range.size() != rangeLength)
-        throw rangeError(header, QStringLiteral("the reply holds %1 bytes instead of %2.").arg(range.size()).arg(rangeLength));
+        throw rangeError(header,
+                         QStringLiteral("the reply holds %1 bytes instead of %2.").arg(range.size()).arg(rangeLength));
       package.Append(range);
     } else if (IdHTTP1->ResponseCode() == kOk) {
       if (range.size() != expectedLength)
-        throw rangeError(header, QStringLiteral("the whole-file reply holds %1 bytes instead of %2.")
-                                     .arg(range.size()).arg(expectedLength));
+        throw rangeError(
+            header,
+            QStringLiteral("the whole-file reply holds %1 bytes instead of %2.").arg(range.size()).arg(expectedLength));
       package.Replace(range);  // the server ignored Range and sent the whole package
     } else {
       throw rangeError(header, QStringLiteral("the reply has status %1 instead of 206.").arg(IdHTTP1->ResponseCode()));
@@ -145,7 +152,9 @@ bool TMainFormDownloadSetup::receiveRanges(const QString& targetPath, qint64 exp
   const qint64 onDisk = QFileInfo(targetPath).size();
   if (expectedLength > 0 && onDisk != expectedLength)
     throw Exception(QStringLiteral("Download of %1 failed: the file holds %2 bytes instead of the announced %3.")
-                        .arg(FDownloadFileName).arg(onDisk).arg(expectedLength));
+                        .arg(FDownloadFileName)
+                        .arg(onDisk)
+                        .arg(expectedLength));
   return true;
 }
 

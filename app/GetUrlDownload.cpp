@@ -6,11 +6,11 @@
 #include "app/DownloadServerSetting.h"
 #include "app/JsonStringValue.h"
 #include "app/OmbreviaMainForm.h"
-#include "platform/base/ProgressSink.h"
-#include "platform/os/Environment.h"
-#include "platform/net/HttpForm.h"
 #include "platform/base/Dialogs.h"
 #include "platform/base/Paths.h"
+#include "platform/base/ProgressSink.h"
+#include "platform/net/HttpForm.h"
+#include "platform/os/Environment.h"
 
 namespace {
 
@@ -34,7 +34,8 @@ QString postQuery(const QString& serviceUrl, const QString& tipoChiave, const QS
 
 void TMainFormDownloadSetup::GetUrlDownload(QObject* Sender) {
   FTipoChiave.clear();
-  FOSPlatform = Environment::Current().Is64BitSystem() ? QStringLiteral("64-bit Linux") : QStringLiteral("32-bit Linux");
+  FOSPlatform =
+      Environment::Current().Is64BitSystem() ? QStringLiteral("64-bit Linux") : QStringLiteral("32-bit Linux");
   const QString reply = postQuery(FServiceUrl, FTipoChiave, FOSPlatform);
   if (reply.isEmpty()) {
     ShowMessage(QStringLiteral("Errore: impossibile connettersi al server."));

@@ -10,9 +10,9 @@
 
 #include "app/DestinationFolder.h"
 #include "app/GradientProgressBar.h"
+#include "platform/base/Paths.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Screen.h"
-#include "platform/base/Paths.h"
 
 TMainFormDownloadSetup* MainFormDownloadSetup = nullptr;
 
@@ -83,8 +83,8 @@ void TMainFormDownloadSetup::createControls() {
   cxImage1 = makeLabel(this, QString(), QRect(6, 17, 113, 120));
   cxImage1->setAttribute(Qt::WA_TranslucentBackground);
   cxImage1->setAlignment(Qt::AlignCenter);
-  cxImage1->setPixmap(QPixmap(QStringLiteral(":/app/logo.png"))
-                          .scaled(113, 120, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+  cxImage1->setPixmap(
+      QPixmap(QStringLiteral(":/app/logo.png")).scaled(113, 120, Qt::KeepAspectRatio, Qt::SmoothTransformation));
   ButtonSalva = makeButton(this, QStringLiteral("Salva"), QRect(147, 108, 100, 25));
   ButtonSalvaEInstalla = makeButton(this, QStringLiteral("Salva e Installa"), QRect(267, 108, 100, 25));
   EditDestFolder = new QLineEdit(this);
@@ -102,9 +102,8 @@ void TMainFormDownloadSetup::createControls() {
   setTabOrder(ButtonSelectFolder, ButtonChiudi);
 
   auto handler = [this](void (TMainFormDownloadSetup::*click)(QObject*), QPushButton* button) {
-    connect(button, &QPushButton::clicked, this, [this, click, button] {
-      Application::Instance()->RunHandler([&] { (this->*click)(button); });
-    });
+    connect(button, &QPushButton::clicked, this,
+            [this, click, button] { Application::Instance()->RunHandler([&] { (this->*click)(button); }); });
   };
   handler(&TMainFormDownloadSetup::ButtonSalvaClick, ButtonSalva);
   handler(&TMainFormDownloadSetup::ButtonSalvaEInstallaClick, ButtonSalvaEInstalla);

@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "platform/base/Exception.h"
-#include "platform/ui/FolderPicker.h"
 #include "platform/net/HttpClient.h"
+#include "platform/ui/FolderPicker.h"
 
 class GradientProgressBar;
 class QLabel;
@@ -98,12 +98,12 @@ class TMainFormDownloadSetup : public QWidget {
   QString FDownloadUrl;
   QString FDownloadPercorsoNomeFile;
   QString FPercorsoDest;
-  bool FStartPending = false;     // the start message came before the window was on screen
-  bool FDownloading = false;      // guards against a download nested in a progress event
-  qint64 FExpectedLength = -1;    // Content-Length of the HEAD reply
-  qint64 FBytesBeforeRange = 0;   // package bytes written before the range in flight
+  bool FStartPending = false;       // the start message came before the window was on screen
+  bool FDownloading = false;        // guards against a download nested in a progress event
+  qint64 FExpectedLength = -1;      // Content-Length of the HEAD reply
+  qint64 FBytesBeforeRange = 0;     // package bytes written before the range in flight
   bool FFetchingSignature = false;  // the bar stays full while the signature arrives
-  QString FDownloadSha256;        // the reply's "DownloadSha256", empty when it gave none
+  QString FDownloadSha256;          // the reply's "DownloadSha256", empty when it gave none
   qint64 FLastPumpMs = std::numeric_limits<qint64>::min() / 2;  // Clock time of the last pump
 };
 

@@ -11,8 +11,7 @@ void PackageFile::Append(const QByteArray& bytes) {
 
 void PackageFile::Replace(const QByteArray& bytes) {
   if (!FFile.isOpen()) openEmptied();
-  if (!FFile.resize(0) || !FFile.seek(0))
-    throw FileError(FileAction::Write, FFile);
+  if (!FFile.resize(0) || !FFile.seek(0)) throw FileError(FileAction::Write, FFile);
   FWritten = 0;
   write(bytes);
 }
@@ -27,7 +26,6 @@ void PackageFile::openEmptied() {
 }
 
 void PackageFile::write(const QByteArray& bytes) {
-  if (FFile.write(bytes) != bytes.size())
-    throw FileError(FileAction::Write, FFile);
+  if (FFile.write(bytes) != bytes.size()) throw FileError(FileAction::Write, FFile);
   FWritten += bytes.size();
 }

@@ -17,11 +17,11 @@ struct PackagePublicKey {
 };
 
 struct PackageSignature {
-  bool Prehashed = false;     // "ED": the signature covers the BLAKE2b-512 hash of the file
-  QByteArray KeyId;           // 8 bytes: the key the maker signed with
-  QByteArray Signature;       // 64 bytes
-  QByteArray TrustedComment;  // the text after "trusted comment: "
-  QByteArray GlobalSignature; // 64 bytes over Signature followed by TrustedComment
+  bool Prehashed = false;      // "ED": the signature covers the BLAKE2b-512 hash of the file
+  QByteArray KeyId;            // 8 bytes: the key the maker signed with
+  QByteArray Signature;        // 64 bytes
+  QByteArray TrustedComment;   // the text after "trusted comment: "
+  QByteArray GlobalSignature;  // 64 bytes over Signature followed by TrustedComment
 };
 
 // The key from the base64 key line of a minisign.pub, or from the whole file (its comment

@@ -54,10 +54,12 @@ QByteArray TMainFormDownloadSetup::fetchSignature(QString& failure) {
   try {
     IdHTTP1->Get(url, {}, bytes);
   } catch (const std::exception& error) {
-    failure = QStringLiteral("its signature could not be fetched from %1 (%2)").arg(url, QString::fromUtf8(error.what()));
+    failure =
+        QStringLiteral("its signature could not be fetched from %1 (%2)").arg(url, QString::fromUtf8(error.what()));
     return {};
   }
   if (IdHTTP1->ResponseCode() != kOk)
-    failure = QStringLiteral("its signature could not be fetched from %1 (status %2)").arg(url).arg(IdHTTP1->ResponseCode());
+    failure =
+        QStringLiteral("its signature could not be fetched from %1 (status %2)").arg(url).arg(IdHTTP1->ResponseCode());
   return bytes;
 }

@@ -8,7 +8,8 @@ constexpr qsizetype kMaxNameBytes = 255;  // what a Linux file system holds in o
 
 QString FileNameRefusal(const QString& name) {
   if (name.isEmpty()) return QStringLiteral("the name is empty");
-  if (name == QLatin1String(".") || name == QLatin1String("..")) return QStringLiteral("the name is a folder reference");
+  if (name == QLatin1String(".") || name == QLatin1String(".."))
+    return QStringLiteral("the name is a folder reference");
   if (name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')))
     return QStringLiteral("the name holds a folder separator");
   for (const QChar c : name)

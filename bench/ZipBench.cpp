@@ -37,9 +37,7 @@ Result inChild(const std::function<int()>& work) {
   return {clock.nsecsElapsed() / 1e9, usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
-int shell(const std::string& command) {
-  return std::system(command.c_str()) == 0 ? 0 : 1;
-}
+int shell(const std::string& command) { return std::system(command.c_str()) == 0 ? 0 : 1; }
 
 // Half text-like (compresses well), half noise (does not), in sizes from 64 KiB to 16 MiB.
 QStringList makeFiles(const QString& folder, qint64 totalBytes) {
@@ -79,14 +77,16 @@ int main(int argc, char* argv[]) {
   const QStringList files = makeFiles(root + "/mixed", totalMiB << 20);
   const std::string r = root.toStdString();
 
-  const Result zipBaseline = inChild([&] { return shell("cd '" + r + "/mixed' && zip -q -6 '" + r + "/infozip.zip' *"); });
+  const Result zipBaseline =
+      inChild([&] { return shell("cd '" + r + "/mixed' && zip -q -6 '" + r + "/infozip.zip' *"); });
   const Result zipOurs = inChild([&] {
     TQnZipManager manager;
     return manager.SaveFiles(files, {}, root + "/ours.zip", false) ? 0 : 1;
   });
   print("write (SaveFiles vs zip -q -6)", zipOurs, zipBaseline);
 
-  const Result unzipBaseline = inChild([&] { return shell("unzip -o -q '" + r + "/infozip.zip' -d '" + r + "/out-infozip'"); });
+  const Result unzipBaseline =
+      inChild([&] { return shell("unzip -o -q '" + r + "/infozip.zip' -d '" + r + "/out-infozip'"); });
   const Result unzipOurs = inChild([&] { return UnzipFile(root + "/infozip.zip", root + "/out-ours", false) ? 0 : 1; });
   print("extract (UnzipFile vs unzip -o -q)", unzipOurs, unzipBaseline);
 

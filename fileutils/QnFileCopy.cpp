@@ -1,21 +1,21 @@
 #include "fileutils/QnFileCopy.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/base/FileError.h"
 #include "platform/base/Paths.h"
 #include "platform/base/PendingFile.h"
 #include "platform/base/ProgressSink.h"
-#include "platform/os/Shell.h"
 #include "platform/base/Wildcards.h"
+#include "platform/os/Shell.h"
 
 namespace {
 

@@ -93,7 +93,7 @@ void TQnZipManager::ZipRemoveEntry(const QString& name) {
 }
 
 bool TQnZipManager::SaveFiles(const QStringList& AFileList, const QString&, const QString& AOutZipFile,
-                             bool AShowProgress) {
+                              bool AShowProgress) {
   // Refused before the archive is made: a directory past 65,535 entries could not be
   // written at the end, and the target among the sources would grow without end.
   if (AFileList.size() > zipformat::kMaxEntries)

@@ -11,9 +11,9 @@
 // Prints where and what, then aborts: libFuzzer keeps the input as a crash, the replay
 // stops with a failure naming the file.
 [[noreturn]] void FuzzFailure(const char* file, int line, const QString& what);
-#define FUZZ_CHECK(condition, what)                                \
-  do {                                                             \
-    if (!(condition)) FuzzFailure(__FILE__, __LINE__, (what));     \
+#define FUZZ_CHECK(condition, what)                            \
+  do {                                                         \
+    if (!(condition)) FuzzFailure(__FILE__, __LINE__, (what)); \
   } while (false)
 
 // The input as bytes (a deep copy: Qt may keep what it is given).

@@ -28,7 +28,8 @@ QByteArray decodedReply(const QByteArray& reply, const QString& url, char method
   try {
     DecodeContent(stream, url, method);
   } catch (const std::exception& error) {
-    FuzzFailure(__FILE__, __LINE__, QStringLiteral("DecodeContent raised: %1").arg(QString::fromLocal8Bit(error.what())));
+    FuzzFailure(__FILE__, __LINE__,
+                QStringLiteral("DecodeContent raised: %1").arg(QString::fromLocal8Bit(error.what())));
   }
   FUZZ_CHECK(stream != nullptr, QStringLiteral("DecodeContent left no stream"));
   FUZZ_CHECK(stream->pos() == 0, QStringLiteral("the decoded stream is not rewound"));

@@ -30,6 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A plain count reads back as itself; anything else as "none".
   const qint64 number = static_cast<qint64>(FuzzChoice(data, size, 1 << 30)) * 1000003;
   FUZZ_CHECK(net::ParseContentLength(QByteArray::number(number)) == number, QStringLiteral("a count misread"));
-  FUZZ_CHECK(net::ParseContentLength("-" + QByteArray::number(number + 1)) == -1, QStringLiteral("a negative count taken"));
+  FUZZ_CHECK(net::ParseContentLength("-" + QByteArray::number(number + 1)) == -1,
+             QStringLiteral("a negative count taken"));
   return 0;
 }

@@ -86,11 +86,13 @@ void saveAs(const ini::IniDocument& document, const QString& path) {
   ini::IniDocument::Update(path, [&](ini::IniDocument& onDisk) { onDisk = document; });
 }
 
-void checkDocumentRoundTrip(const FuzzScratch& scratch, const QString& path, const Target& target, const QString& value) {
+void checkDocumentRoundTrip(const FuzzScratch& scratch, const QString& path, const Target& target,
+                            const QString& value) {
   ini::IniDocument document = ini::IniDocument::Load(path);
   const QString saved = scratch.Path() + QStringLiteral("saved.ini");
   saveAs(document, saved);
-  FUZZ_CHECK(sameDocument(document, ini::IniDocument::Load(saved)), QStringLiteral("a saved document loads differently"));
+  FUZZ_CHECK(sameDocument(document, ini::IniDocument::Load(saved)),
+             QStringLiteral("a saved document loads differently"));
 
   document.SetValue(target.Section, target.Key, value);
   FUZZ_CHECK(document.Value(target.Section, target.Key) == value, QStringLiteral("a value set does not read back"));

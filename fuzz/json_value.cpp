@@ -62,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     answer = GetJsonStringValue(reply, QString::fromStdString(key));
   } catch (const Exception& error) {
-    FUZZ_CHECK(error.Message() == QLatin1String("Invalid class typecast"), QStringLiteral("unexpected error %1").arg(error.Message()));
+    FUZZ_CHECK(error.Message() == QLatin1String("Invalid class typecast"),
+               QStringLiteral("unexpected error %1").arg(error.Message()));
     raised = true;
   }
   if (reply.isEmpty() || parsed.is_discarded()) {

@@ -16,8 +16,9 @@
 namespace {
 
 // Made with `minisign -G -W -p k.pub -s k.key` (corpus/minisign/key.pub).
-const QByteArray kGenuineKey = "untrusted comment: minisign public key C54F758F1B4D464D\n"
-                               "RWRNRk0bj3VPxbGU8ccWA+Rnd/9h9JarG/7B2o3D1kDirHuYVcFtDzK0\n";
+const QByteArray kGenuineKey =
+    "untrusted comment: minisign public key C54F758F1B4D464D\n"
+    "RWRNRk0bj3VPxbGU8ccWA+Rnd/9h9JarG/7B2o3D1kDirHuYVcFtDzK0\n";
 
 // The messages the genuine signatures cover.
 const QByteArray kMessage = "quarnell fuzz message\n";
@@ -100,7 +101,8 @@ void checkKey(const QByteArray& input, const Messages& messages) {
     else
       FUZZ_CHECK(!mismatch.isEmpty(), QStringLiteral("a key that is not the genuine one verifies a genuine signature"));
     if (key->KeyId != signature.KeyId)
-      FUZZ_CHECK(mismatch.contains(QStringLiteral("another key")), QStringLiteral("another key ID not named: %1").arg(mismatch));
+      FUZZ_CHECK(mismatch.contains(QStringLiteral("another key")),
+                 QStringLiteral("another key ID not named: %1").arg(mismatch));
   }
 }
 
@@ -111,8 +113,9 @@ void checkSignature(const QByteArray& input, const Messages& messages) {
     FUZZ_CHECK(!reason.isEmpty(), QStringLiteral("a signature refused without a reason"));
     return;
   }
-  FUZZ_CHECK(signature->KeyId.size() == 8 && signature->Signature.size() == 64 && signature->GlobalSignature.size() == 64,
-             QStringLiteral("a signature of the wrong size"));
+  FUZZ_CHECK(
+      signature->KeyId.size() == 8 && signature->Signature.size() == 64 && signature->GlobalSignature.size() == 64,
+      QStringLiteral("a signature of the wrong size"));
   FUZZ_CHECK(!signature->TrustedComment.contains('\n'), QStringLiteral("a trusted comment over two lines"));
 
   const PackagePublicKey key = parsedKey(kGenuineKey);

@@ -20,7 +20,8 @@ struct ValueSeen {
 };
 
 ValueSeen readValue(const Registry& registry, const QString& name) {
-  return {registry.GetDataType(name), registry.ReadString(name), registry.ReadBinaryData(name), registry.ReadInteger(name)};
+  return {registry.GetDataType(name), registry.ReadString(name), registry.ReadBinaryData(name),
+          registry.ReadInteger(name)};
 }
 
 bool operator==(const ValueSeen& a, const ValueSeen& b) {
@@ -47,7 +48,8 @@ void checkWriteReadsBack(const QString& key) {
   FUZZ_CHECK(registry.OpenKey(HKEY_CURRENT_USER, key, true), QStringLiteral("cannot open key %1 for writing").arg(key));
   QList<std::pair<QString, ValueSeen>> before;
   for (const QString& name : registry.GetValueNames())
-    if (name.compare(QLatin1String("FuzzWritten"), Qt::CaseInsensitive) != 0) before.append({name, readValue(registry, name)});
+    if (name.compare(QLatin1String("FuzzWritten"), Qt::CaseInsensitive) != 0)
+      before.append({name, readValue(registry, name)});
   registry.WriteString(QStringLiteral("FuzzWritten"), QStringLiteral("C:\\Quarnell\\\u00e9\u20ac"));
   registry.CloseKey();
 

@@ -17,8 +17,10 @@ namespace {
 // False for a lone surrogate, which no UTF encoding carries.
 bool validUtf16(const QString& text) {
   for (qsizetype i = 0; i < text.size(); ++i) {
-    if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ++i;
-    else if (text[i].isSurrogate()) return false;
+    if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+      ++i;
+    else if (text[i].isSurrogate())
+      return false;
   }
   return true;
 }

@@ -46,8 +46,8 @@ QString plainRelative(const QString& name) {
 }
 
 quint32 crcOf(const QByteArray& bytes) {
-  return static_cast<quint32>(
-      ::crc32(::crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(bytes.constData()), static_cast<uInt>(bytes.size())));
+  return static_cast<quint32>(::crc32(::crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(bytes.constData()),
+                                      static_cast<uInt>(bytes.size())));
 }
 
 // Every file, folder and link under `folder`, as paths relative to it.
@@ -93,13 +93,15 @@ std::map<QString, zipformat::CentralRecord> checkWrittenAsRecorded(ZipFile& zip,
   }
   for (const auto& [relative, record] : finalRecord) {
     // The system cuts a path at a NUL: such an entry would land under another name.
-    FUZZ_CHECK(!relative.contains(QChar(0)),
-               QStringLiteral("entry \"%1\" with a NUL in its name was extracted").arg(QString(relative).replace(QChar(0), QStringLiteral("\\0"))));
+    FUZZ_CHECK(!relative.contains(QChar(0)), QStringLiteral("entry \"%1\" with a NUL in its name was extracted")
+                                                 .arg(QString(relative).replace(QChar(0), QStringLiteral("\\0"))));
     const QFileInfo info(destination + relative);
     if (info.isDir()) continue;  // a later folder entry of the same name
     FUZZ_CHECK(info.isFile(), QStringLiteral("entry %1 reported extracted but missing").arg(relative));
-    FUZZ_CHECK(info.size() == record.UncompressedSize,
-               QStringLiteral("entry %1: %2 bytes written, %3 recorded").arg(relative).arg(info.size()).arg(record.UncompressedSize));
+    FUZZ_CHECK(info.size() == record.UncompressedSize, QStringLiteral("entry %1: %2 bytes written, %3 recorded")
+                                                           .arg(relative)
+                                                           .arg(info.size())
+                                                           .arg(record.UncompressedSize));
     if (!info.isReadable()) continue;  // its recorded mode took the read bit away
     FUZZ_CHECK(crcOf(FuzzReadFile(info.filePath())) == record.Crc32,
                QStringLiteral("entry %1: what was written does not match its CRC-32").arg(relative));

@@ -5,12 +5,15 @@ qint32 CurrentLanguageIndex = 1;
 
 namespace {
 
+// Laid out as a table by hand.
+// clang-format off
 const QStringList kUntranslatedProperties = {
     "Category", "SecondaryShortCuts", "HelpKeyword", "InitialDir", "HelpKeyword", "ActivePage",
     "ImeName", "DefaultExt", "FileName", "FieldName", "PickList", "DisplayFormat",
     "EditMask", "KeyList", "LookupDisplayFields", "DropDownSpecRow", "TableName", "DatabaseName",
     "IndexName", "MasterFields", "SQL", "DeleteSQL", "UpdateSQL", "ModifySQL",
     "KeyFields", "LookupKeyFields", "LookupResultField", "DataField", "KeyField", "ListField"};
+// clang-format on
 
 }  // namespace
 

@@ -56,7 +56,8 @@ QString TsiLang::pick(const QStringList& texts, int language) const {
 
 void TsiLang::LoadTable(const QString& path) {
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) throw Exception(QStringLiteral("Cannot open the translation table %1").arg(path));
+  if (!file.open(QIODevice::ReadOnly))
+    throw Exception(QStringLiteral("Cannot open the translation table %1").arg(path));
   const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   for (const QString& line : lines) {
     if (line.startsWith(QLatin1Char('#'))) continue;

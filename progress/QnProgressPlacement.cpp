@@ -43,7 +43,7 @@ bool GetVisibleWindowRect(const QWidget* window, QRect& rect) {
 qint32 TaskbarHeight() {
   // The taskbar is what the available area leaves out of the screen.
   const QRect screen = Screen::Current().Geometry(), free = Screen::Current().AvailableGeometry();
-  if (free == screen) return 0;  // none, or hidden away
+  if (free == screen) return 0;                               // none, or hidden away
   if (free.width() < screen.width()) return screen.height();  // along the left or right edge
   return screen.height() - free.height();
 }
@@ -65,10 +65,12 @@ void PlaceWindowAt(QWidget* window, int X, int Y, TPlaceAnchor anchor) {
 void PlaceWindow(QWidget* window, const QWidget* control, TPlaceAnchor anchor, int DX, int DY) {
   QRect reference(QPoint(0, 0), Screen::Current().Geometry().size());
   if (control) {
-    const QPoint origin = control->parentWidget() ? control->parentWidget()->mapToGlobal(control->pos()) : control->pos();
+    const QPoint origin =
+        control->parentWidget() ? control->parentWidget()->mapToGlobal(control->pos()) : control->pos();
     reference = QRect(origin, control->size());
   }
-  const QPoint point = anchorPoint(anchor, reference) + QPoint(Screen::Current().Scale(DX), Screen::Current().Scale(DY));
+  const QPoint point =
+      anchorPoint(anchor, reference) + QPoint(Screen::Current().Scale(DX), Screen::Current().Scale(DY));
   PlaceWindowAt(window, point.x(), point.y(), anchor);
 }
 

@@ -91,7 +91,8 @@ void TFlatProgressBar::SetPosition(qint32 position) {
 void TFlatProgressBar::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.fillRect(rect(), kBand);
-  if (FMax > 0) painter.fillRect(QRect(0, 0, int(qint64(width()) * FPosition / FMax), height()), QColor(0x00, 0xFF, 0x00));
+  if (FMax > 0)
+    painter.fillRect(QRect(0, 0, int(qint64(width()) * FPosition / FMax), height()), QColor(0x00, 0xFF, 0x00));
 }
 
 TFormQnProgressBar::TFormQnProgressBar() : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint) {
@@ -102,7 +103,8 @@ TFormQnProgressBar::TFormQnProgressBar() : QWidget(nullptr, Qt::Tool | Qt::Frame
   colours.setColor(QPalette::ButtonText, QColor(0x00, 0x40, 0x00));
   setPalette(colours);
   setAutoFillBackground(true);
-  setStyleSheet(QStringLiteral("QPushButton { background-color: #D1F4CC; color: #004000; border: 1px solid #94E688; }"));
+  setStyleSheet(
+      QStringLiteral("QPushButton { background-color: #D1F4CC; color: #004000; border: 1px solid #94E688; }"));
   setFont(fontOf(QStringLiteral("MS Sans Serif"), 11));
   setCursor(Qt::WaitCursor);
 
@@ -136,7 +138,8 @@ TFormQnProgressBar::TFormQnProgressBar() : QWidget(nullptr, Qt::Tool | Qt::Frame
   siLang1.AddProperty(BtnCancel, "toolTip", {QStringLiteral("Interrompi"), QStringLiteral("Stop"), QString()});
   siLang1.AddProperty(cxLabelProgressBar, "text",
                       {QStringLiteral("Operazione in corso..."), QStringLiteral("Processing..."), QString()});
-  siLang1.AddProperty(cxLabelTitle, "text", {QStringLiteral("Attendere..."), QStringLiteral("Please wait..."), QString()});
+  siLang1.AddProperty(cxLabelTitle, "text",
+                      {QStringLiteral("Attendere..."), QStringLiteral("Please wait..."), QString()});
   FormCreate();
 }
 
@@ -170,8 +173,10 @@ QString TFormQnProgressBar::ProgressCaption() const { return cxLabelProgressBar-
 void TFormQnProgressBar::SetProgressCaption(const QString& text) {
   if (text == cxLabelProgressBar->text()) return;
   cxLabelProgressBar->setText(text);
-  if (!cxLabelProgressBar->wordWrap()) cxLabelProgressBar->adjustSize();
-  else cxLabelProgressBar->setFixedHeight(cxLabelProgressBar->heightForWidth(cxLabelProgressBar->width()));
+  if (!cxLabelProgressBar->wordWrap())
+    cxLabelProgressBar->adjustSize();
+  else
+    cxLabelProgressBar->setFixedHeight(cxLabelProgressBar->heightForWidth(cxLabelProgressBar->width()));
   centreCaption();
   repaint();
 }
@@ -200,8 +205,10 @@ void TFormQnProgressBar::Initialize() {
   }
   const int bottom = scaled(30);
   int height = cxLabelProgressBar->height() + bottom + 2 * ProgressMargin;
-  if (height < DefaultHeight) height = DefaultHeight;
-  else DefaultHeight = height;
+  if (height < DefaultHeight)
+    height = DefaultHeight;
+  else
+    DefaultHeight = height;
   const int width = screen.Geometry().width();
   setFixedSize(width, height);
   PanelBody->setGeometry(0, 0, width, height - bottom);
@@ -218,7 +225,8 @@ void TFormQnProgressBar::Initialize() {
 
 void TFormQnProgressBar::Start(const QString& ATitle, const QString& AText, double AMax) {
   ++nLevel;
-  if (nLevel > 0) ProgressBarStateList.AddState(ProgressTitle(), ProgressCaption(), ProgressBar->Max(), ProgressBar->Position());
+  if (nLevel > 0)
+    ProgressBarStateList.AddState(ProgressTitle(), ProgressCaption(), ProgressBar->Max(), ProgressBar->Position());
   SetProgressCaption(AText);
   if (!ATitle.isEmpty()) {
     cxLabelTitle->show();
@@ -347,7 +355,9 @@ void StartProgress(const QString& ATitle, const QString& AText, qint32 AMax, boo
   ProgressForm->Start(ATitle, AText, AMax);
 }
 
-void StartProgress(const QString& AText, qint32 AMax, bool AShowCancel) { StartProgress(QString(), AText, AMax, AShowCancel); }
+void StartProgress(const QString& AText, qint32 AMax, bool AShowCancel) {
+  StartProgress(QString(), AText, AMax, AShowCancel);
+}
 
 void StartProgress(const QString& AText, qint32 AMax) { StartProgress(QString(), AText, AMax, false); }
 
@@ -358,7 +368,7 @@ bool StepProgress(const QString& AText) {
     if (ProgressForm->StopWatchProcessMessages.elapsed() > 3000) {
       ProgressForm->StopWatchProcessMessages.restart();
       QCoreApplication::processEvents();  // when a click on the cancel button can arrive
-      if (!ProgressForm) return true;  // a handler run by the pump ended the last cycle
+      if (!ProgressForm) return true;     // a handler run by the pump ended the last cycle
     }
     setScreenCursor(IsMouseOverControl(ProgressForm->BtnCancel) ? Qt::PointingHandCursor : Qt::WaitCursor);
   } else {

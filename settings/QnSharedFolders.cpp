@@ -3,9 +3,9 @@
 #include <QDir>
 
 #include "fileutils/QnFileCopy.h"
+#include "platform/base/Paths.h"
 #include "platform/os/Drives.h"
 #include "platform/os/Environment.h"
-#include "platform/base/Paths.h"
 #include "settings/_QnProductManager.h"
 
 using paths::IncludeTrailingPathDelimiter;
@@ -17,6 +17,8 @@ QString DxfFolder;
 QString ArchivesFolder;
 QString ListsFolder;
 
+// Laid out as a table by hand.
+// clang-format off
 const QStringList LabelListOf10 = {"Accessorio", "Confine", "Contorno fabbricato", "Contorno lotto", "Interrato",
                                    "Particella derivata", "Particella limitrofa", "Particella originale", "Strada",
                                    "Vasca"};
@@ -29,6 +31,7 @@ const QStringList LabelListOf24 = {"Bagno", "Camera", "Cantina", "Corridoio", "C
                                    "h = 3,00", "Ingresso", "K", "Legnaia", "Letto", "Matrimoniale", "Piano primo",
                                    "Piano secondo", "Piano terra", "Retro", "Rip.", "Soffitta", "Terrazzo",
                                    "Vano buio", "Veranda", "w.c.- doccia", "WC"};
+// clang-format on
 
 namespace {
 
@@ -79,8 +82,8 @@ QString GetListsFolder() {
 }
 
 QString GetCommonSubFolder(const QString& Sub) {
-  const QString shared = CommonSettings ? CommonSettings->LeggiValore(kCommonSection, QStringLiteral("PercorsoCommon"), {})
-                                        : QString();
+  const QString shared =
+      CommonSettings ? CommonSettings->LeggiValore(kCommonSection, QStringLiteral("PercorsoCommon"), {}) : QString();
   QString candidate = IncludeTrailingPathDelimiter(shared) + Sub;
   if (!paths::DirectoryExists(candidate)) candidate = IncludeTrailingPathDelimiter(GetCommonFolder()) + Sub;
   return IncludeTrailingPathDelimiter(candidate);
@@ -108,7 +111,8 @@ void InitSettingsPaths() {
   UserSettingsFolder = IncludeTrailingPathDelimiter(UserSettingsFolder) + ProgramFolderName;
   makeOneLevel(UserSettingsFolder);
   if (IsRemovableDrive(executable)) UserSettingsFolder = paths::ExtractFilePath(executable);
-  UserSettings = std::make_unique<TQngIniFile>(IncludeTrailingPathDelimiter(UserSettingsFolder) + QStringLiteral("qngconf.ini"));
+  UserSettings =
+      std::make_unique<TQngIniFile>(IncludeTrailingPathDelimiter(UserSettingsFolder) + QStringLiteral("qngconf.ini"));
   DxfFolder = documents;
   CreateQuarnellFolder(QStringLiteral("Common"));
   CommonSettings = std::make_unique<TQngIniFile>(GetCommonFolder() + QStringLiteral("qngcommon.ini"));

@@ -1,9 +1,9 @@
 #include "settings/_QnProductManager.h"
 
-#include "platform/os/Environment.h"
 #include "platform/base/Exception.h"
-#include "platform/ini/IniFile.h"
 #include "platform/base/Paths.h"
+#include "platform/ini/IniFile.h"
+#include "platform/os/Environment.h"
 
 std::unique_ptr<TQnQuarnellProductList> ProductList;
 

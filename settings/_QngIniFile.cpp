@@ -29,17 +29,14 @@ QString hexByte(uchar byte) { return QString::number(byte, 16).toUpper().rightJu
 QString registryValueText(const Registry& key, const QString& name) {
   switch (key.GetDataType(name)) {
     case RegistryDataType::String:
-    case RegistryDataType::ExpandString:
-      return key.ReadString(name);
+    case RegistryDataType::ExpandString: return key.ReadString(name);
     case RegistryDataType::Binary: {
       QString text;
       for (const char byte : key.ReadBinaryData(name)) text += hexByte(static_cast<uchar>(byte));
       return text;
     }
-    case RegistryDataType::Integer:
-      return QString::number(key.ReadInteger(name));
-    case RegistryDataType::Unknown:
-      break;
+    case RegistryDataType::Integer: return QString::number(key.ReadInteger(name));
+    case RegistryDataType::Unknown: break;
   }
   return {};
 }

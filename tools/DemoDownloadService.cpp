@@ -79,7 +79,10 @@ HttpReply DemoDownloadService::packageReply(const HttpRequest& request, const st
   const std::string path = FPackageFolder + "/" + name;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return plainReply(404, "Not Found");
-  auto descriptor = std::shared_ptr<int>(new int(fd), [](int* owned) { ::close(*owned); delete owned; });
+  auto descriptor = std::shared_ptr<int>(new int(fd), [](int* owned) {
+    ::close(*owned);
+    delete owned;
+  });
   struct stat status {};
   ::fstat(fd, &status);
   const auto size = static_cast<std::uint64_t>(status.st_size);
@@ -96,8 +99,8 @@ HttpReply DemoDownloadService::packageReply(const HttpRequest& request, const st
     }
     reply.Status = 206;
     reply.Reason = "Partial Content";
-    reply.Headers.emplace_back("Content-Range",
-                               "bytes " + std::to_string(first) + '-' + std::to_string(last) + '/' + std::to_string(size));
+    reply.Headers.emplace_back(
+        "Content-Range", "bytes " + std::to_string(first) + '-' + std::to_string(last) + '/' + std::to_string(size));
   }
   const std::uint64_t length = size == 0 ? 0 : last - first + 1;
   reply.Source = fileSlice(descriptor, first, length);

@@ -59,7 +59,8 @@ void parseHead(const std::string& head, HttpRequest& request) {
       continue;
     }
     const auto colon = line.find(':');
-    if (colon != std::string::npos) request.Headers.emplace_back(line.substr(0, colon), trimmed(line.substr(colon + 1)));
+    if (colon != std::string::npos)
+      request.Headers.emplace_back(line.substr(0, colon), trimmed(line.substr(colon + 1)));
   }
 }
 
@@ -145,9 +146,15 @@ void LoopbackHttpServer::serve(int socket, int connectionId) {
   while (open && !FStopping) {
     std::size_t headEnd;
     while ((headEnd = pending.find("\r\n\r\n")) == std::string::npos) {
-      if (pending.size() > kMaxHeaderBytes) { open = false; break; }
+      if (pending.size() > kMaxHeaderBytes) {
+        open = false;
+        break;
+      }
       const ssize_t got = ::recv(socket, buffer, sizeof buffer, 0);
-      if (got <= 0) { open = false; break; }
+      if (got <= 0) {
+        open = false;
+        break;
+      }
       pending.append(buffer, static_cast<std::size_t>(got));
     }
     if (!open) break;
@@ -158,7 +165,10 @@ void LoopbackHttpServer::serve(int socket, int connectionId) {
     std::size_t consumed = headEnd + 4;
     while (pending.size() < consumed + bodyLength) {
       const ssize_t got = ::recv(socket, buffer, sizeof buffer, 0);
-      if (got <= 0) { open = false; break; }
+      if (got <= 0) {
+        open = false;
+        break;
+      }
       pending.append(buffer, static_cast<std::size_t>(got));
     }
     if (!open) break;

@@ -40,14 +40,14 @@ struct HttpReply {
   int Status = 200;
   std::string Reason = "OK";
   std::vector<std::pair<std::string, std::string>> Headers;
-  std::string Body;                   // used when no Source is given
+  std::string Body;  // used when no Source is given
   std::optional<BodySource> Source;
-  bool OmitContentLength = false;     // by default Content-Length is the body's length
-  bool SendBody = true;               // false for HEAD replies
+  bool OmitContentLength = false;                // by default Content-Length is the body's length
+  bool SendBody = true;                          // false for HEAD replies
   std::optional<std::uint64_t> DropAfterBytes;   // close the connection after this much body
   std::optional<std::uint64_t> StallAfterBytes;  // then wait StallMilliseconds
   int StallMilliseconds = 0;
-  bool Close = false;                 // close the connection after the reply
+  bool Close = false;  // close the connection after the reply
 };
 
 class LoopbackHttpServer {

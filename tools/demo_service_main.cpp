@@ -1,10 +1,10 @@
 // quarnell-demo-service FOLDER PACKAGE [none|salva|installa] [PORT]
 // Serves PACKAGE from FOLDER on 127.0.0.1 until stopped; prints its base URL.
+#include <unistd.h>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 #include "tools/DemoDownloadService.h"
 

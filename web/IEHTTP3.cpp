@@ -4,13 +4,13 @@
 #include <QLocale>
 #include <algorithm>
 #include <chrono>
-#include <limits>
 #include <condition_variable>
+#include <limits>
 #include <mutex>
 #include <thread>
 
-#include "platform/base/Exception.h"
 #include "platform/base/Dialogs.h"
+#include "platform/base/Exception.h"
 #include "platform/base/TextCodec.h"
 #include "platform/os/Clock.h"
 #include "web/gunzip.h"
@@ -204,7 +204,8 @@ void ProcessReadRequest(IeRequestState& state) {
     if (state.Abandoned) return;
     state.Session = session;
   }
-  connection = InternetConnectW(session, state.Host, state.Port, state.User, state.Password, INTERNET_SERVICE_HTTP, 0, 0);
+  connection =
+      InternetConnectW(session, state.Host, state.Port, state.User, state.Password, INTERNET_SERVICE_HTTP, 0, 0);
   if (!connection) return failWith(QStringLiteral("Could not connect to server %1").arg(state.Host));
   quint32 flags = INTERNET_FLAG_RELOAD;
   if (state.Port == 443)
@@ -227,7 +228,8 @@ void ProcessReadRequest(IeRequestState& state) {
     if (code != 0) return holdError(code);
   }
   quint32 length = 0;
-  if (!HttpQueryInfoNumber(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, length) || length == 0) length = 1;
+  if (!HttpQueryInfoNumber(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, length) || length == 0)
+    length = 1;
   {
     const std::lock_guard lock(state.Mutex);
     state.ContentSize = length;
@@ -313,8 +315,9 @@ void TIEHTTP::SetRequestMethod(const QString& method) {
     throw Exception(QStringLiteral("Unsupported method. Allowed methods: GET, POST"));
   FRequestMethod = upper;
   if (upper == QLatin1String("POST"))
-    content_type = FMultipartPOST ? QStringLiteral("multipart/form-data; boundary=") + QString::fromLatin1(kMultipartBoundary)
-                                  : QStringLiteral("application/x-www-form-urlencoded");
+    content_type = FMultipartPOST
+                       ? QStringLiteral("multipart/form-data; boundary=") + QString::fromLatin1(kMultipartBoundary)
+                       : QStringLiteral("application/x-www-form-urlencoded");
   else
     content_type.clear();
 }
@@ -395,14 +398,16 @@ bool TIEHTTP::PrepareRequest() {
 bool TIEHTTP::headersAreSafe() {
   for (const QString& line : QStringList{http_agent_string, content_type} + request_headers)
     if (BreaksHeaderLine(line)) {
-      error_msg = QStringLiteral("A header line contains CR, LF or NUL: %1").arg(line.left(line.indexOf(QLatin1Char(':'))).simplified());
+      error_msg = QStringLiteral("A header line contains CR, LF or NUL: %1")
+                      .arg(line.left(line.indexOf(QLatin1Char(':'))).simplified());
       return false;
     }
   return true;
 }
 
 void TIEHTTP::Execute() {
-  if (working_status != 0 && !AskConfirmation(QStringLiteral("Request is in progress (iehttp). Override and continue?")))
+  if (working_status != 0 &&
+      !AskConfirmation(QStringLiteral("Request is in progress (iehttp). Override and continue?")))
     return;
   working_status = 1;
   error_code = error = bytes_read_total = 0;
@@ -565,8 +570,8 @@ void TIEHTTP::decodeResult() {
 
 QString TIEHTTP::GetStringPercentage() const {
   const QLocale locale;
-  const QString status = ContentSize != 0 ? locale.toString(qRound64(GetProgressPercentage())) + QLatin1Char('%')
-                                          : QStringLiteral("[]");
+  const QString status =
+      ContentSize != 0 ? locale.toString(qRound64(GetProgressPercentage())) + QLatin1Char('%') : QStringLiteral("[]");
   return QStringLiteral("Bytes Read: %1 \rTotal File Size: %2\rStatus: %3 done")
       .arg(locale.toString(bytes_read_total), locale.toString(qint64(ContentSize)), status);
 }
@@ -596,7 +601,9 @@ QString TIEHTTP::GetRequestHeaderValue(const QString& header_name) const {
   return headerValue(request_headers, header_name);
 }
 
-int TIEHTTP::GetResponseHeaderIdx(const QString& header_name) const { return headerIndex(response_headers, header_name); }
+int TIEHTTP::GetResponseHeaderIdx(const QString& header_name) const {
+  return headerIndex(response_headers, header_name);
+}
 
 QString TIEHTTP::GetResponseHeaderValue(const QString& header_name) const {
   return headerValue(response_headers, header_name);

@@ -58,9 +58,9 @@ class TIEHTTP {
   void SetpostStr(const QString& text);
   QString getStr() const { return FgetStr; }
   void SetgetStr(const QString& text);
-  int Timeout = 90;               // seconds of silence before a request is given up; <= 0: never
-  int TimerIntervalSeconds = 0;   // period of OnTimer; <= 0: off
-  bool BlockingMode = true;       // false: the wait loop also processes window messages
+  int Timeout = 90;              // seconds of silence before a request is given up; <= 0: never
+  int TimerIntervalSeconds = 0;  // period of OnTimer; <= 0: off
+  bool BlockingMode = true;      // false: the wait loop also processes window messages
   // Fired on the calling thread: OnPacketRead when data arrived since the last pass of the
   // wait loop (so at least once per request, with the final count), OnTimer every
   // TimerIntervalSeconds. What they raise ends the request and leaves Execute.
@@ -152,6 +152,6 @@ class TIEHTTP {
   QByteArray FBody;  // the request body: seeded with the query, rebuilt for each request
   QString FExtraHeaders;
   std::optional<qint64> FLastTimerProcessed;  // on the Clock; never reset, so the first check fires at once
-  std::shared_ptr<IeRequestState> FState;  // of the request in progress
+  std::shared_ptr<IeRequestState> FState;     // of the request in progress
   std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
 };

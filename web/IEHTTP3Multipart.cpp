@@ -11,8 +11,7 @@ namespace {
 
 QByteArray readWholeFile(const QString& filename) {
   QFile file(filename);
-  if (!file.open(QIODevice::ReadOnly))
-    throw FileError(FileAction::Open, filename, file.errorString());
+  if (!file.open(QIODevice::ReadOnly)) throw FileError(FileAction::Open, filename, file.errorString());
   return file.readAll();
 }
 

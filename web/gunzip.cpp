@@ -2,8 +2,8 @@
 
 #include <zlib.h>
 
-#include "platform/base/Exception.h"
 #include "platform/base/Bytes.h"
+#include "platform/base/Exception.h"
 
 namespace {
 
@@ -45,8 +45,8 @@ InflateResult inflateInto(const QByteArray& input, qsizetype from, int windowBit
     status = inflate(&z, Z_NO_FLUSH);
     const qint64 got = room - z.avail_out;
     decoded.resize(before + got);
-    result.crc = static_cast<quint32>(crc32(result.crc, reinterpret_cast<const Bytef*>(decoded.constData() + before),
-                                            static_cast<uInt>(got)));
+    result.crc = static_cast<quint32>(
+        crc32(result.crc, reinterpret_cast<const Bytef*>(decoded.constData() + before), static_cast<uInt>(got)));
     result.produced += got;
     if (got == 0 && status == Z_BUF_ERROR) break;  // input exhausted: truncated
   }
@@ -115,7 +115,8 @@ std::unique_ptr<QBuffer> DecompressStream(QBuffer& source, char method, qint64 m
   auto out = newStream();
   const QByteArray& bytes = source.buffer();
   const InflateResult result = inflateInto(bytes, std::min<qsizetype>(8, bytes.size()), MAX_WBITS, *out, maxBytes);
-  if (!result.ended && out->size() < maxBytes) throw Exception(QStringLiteral("zlib: the data is not a valid zlib stream."));
+  if (!result.ended && out->size() < maxBytes)
+    throw Exception(QStringLiteral("zlib: the data is not a valid zlib stream."));
   out->seek(0);
   return out;
 }

@@ -36,13 +36,15 @@ QString EncodeUrlQuery(const QString& query) {
   QString encoded;
   for (qsizetype at = 0; at < query.size(); ++at) {
     const char16_t u = query[at].unicode();
-    if ((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || (u < 128 && kept.contains(char(u)))) {
+    if ((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') ||
+        (u < 128 && kept.contains(char(u)))) {
       encoded += query[at];
     } else if (u == ' ') {
       encoded += QStringLiteral("%20");
     } else {
       // A character outside the BMP is two UTF-16 units: its UTF-8 bytes come from both.
-      const qsizetype units = query[at].isHighSurrogate() && at + 1 < query.size() && query[at + 1].isLowSurrogate() ? 2 : 1;
+      const qsizetype units =
+          query[at].isHighSurrogate() && at + 1 < query.size() && query[at + 1].isLowSurrogate() ? 2 : 1;
       for (const char byte : query.mid(at, units).toUtf8())
         encoded += QLatin1Char('%') + QString::number(uchar(byte), 16).toUpper().rightJustified(2, QLatin1Char('0'));
       at += units - 1;
@@ -52,6 +54,8 @@ QString EncodeUrlQuery(const QString& query) {
 }
 
 QString WinInetErrorText(qint32 code) {
+  // Laid out as a table by hand.
+  // clang-format off
   static const QHash<qint32, const char*> texts = {
       {12001, "(Out of handles)"}, {12002, "(Timeout)"}, {12004, "(Internal Error)"}, {12005, "(Invalid URL)"},
       {12006, "(Unrecognized Scheme)"}, {12007, "(Service Name Not Resolved)"}, {12008, "(Protocol Not Found)"},
@@ -64,6 +68,7 @@ QString WinInetErrorText(qint32 code) {
       {12045, "(Invalid CA Cert)"}, {12046, "(Client Auth Not Setup)"}, {12150, "(HTTP Header Not Found)"},
       {12152, "(Invalid HTTP Server Response)"}, {12153, "(Invalid HTTP Header)"}, {12154, "(Invalid Query Request)"},
       {12156, "(Redirect Failed)"}, {12159, "(TCP/IP not installed)"}};
+  // clang-format on
   const auto found = texts.constFind(code);
   if (found != texts.constEnd()) return QString::fromLatin1(*found);
   return QStringLiteral("(Unknown WININET error # %1)").arg(code);

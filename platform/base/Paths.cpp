@@ -10,13 +10,9 @@ QString IncludeTrailingPathDelimiter(const QString& path) {
   return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
 }
 
-QString ExtractBareName(const QString& path) {
-  return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
+QString ExtractBareName(const QString& path) { return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1); }
 
-QString ExtractFilePath(const QString& path) {
-  return path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
+QString ExtractFilePath(const QString& path) { return path.left(path.lastIndexOf(QLatin1Char('/')) + 1); }
 
 QString ExtractFileExt(const QString& path) {
   const QString name = ExtractBareName(path);
@@ -29,9 +25,7 @@ QString ChangeFileExt(const QString& path, const QString& extension) {
   return path.left(path.size() - extensionNow.size()) + extension;
 }
 
-bool DirectoryExists(const QString& path) {
-  return !path.isEmpty() && QFileInfo(path).isDir();
-}
+bool DirectoryExists(const QString& path) { return !path.isEmpty() && QFileInfo(path).isDir(); }
 
 bool FileExists(const QString& path) {
   const QFileInfo info(path);

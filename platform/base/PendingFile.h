@@ -6,9 +6,9 @@
 // Threads: one object per writer; nothing is shared.
 #pragma once
 
+#include <sys/stat.h>
 #include <QByteArray>
 #include <QString>
-#include <sys/stat.h>
 
 class PendingFile {
  public:
@@ -41,7 +41,7 @@ class PendingFile {
   bool replaceTarget();
 
   QString FTarget;
-  QByteArray FTargetName;    // the target in the system's encoding
+  QByteArray FTargetName;     // the target in the system's encoding
   QByteArray FTemporaryName;  // empty while the file has no name
   int FDescriptor = -1;
 };

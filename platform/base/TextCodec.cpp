@@ -6,10 +6,9 @@ namespace {
 
 // Windows-1252 at 0x80 to 0x9F; the five unassigned bytes map to the C1 controls of the
 // same number, which keeps every byte round-trippable. The rest is Latin-1.
-const char16_t kHigh1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+const char16_t kHigh1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+                                0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+                                0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 }  // namespace
 
@@ -61,14 +60,10 @@ DecodedText DecodeText(const QByteArray& bytes) {
 
 QByteArray EncodeText(const QString& text, TextEncoding encoding) {
   switch (encoding) {
-    case TextEncoding::Utf8:
-      return "\xEF\xBB\xBF" + encodeAll(text, QStringConverter::Utf8);
-    case TextEncoding::Utf16LittleEndian:
-      return QByteArray("\xFF\xFE", 2) + encodeAll(text, QStringConverter::Utf16LE);
-    case TextEncoding::Utf16BigEndian:
-      return QByteArray("\xFE\xFF", 2) + encodeAll(text, QStringConverter::Utf16BE);
-    case TextEncoding::Windows1252:
-      break;
+    case TextEncoding::Utf8: return "\xEF\xBB\xBF" + encodeAll(text, QStringConverter::Utf8);
+    case TextEncoding::Utf16LittleEndian: return QByteArray("\xFF\xFE", 2) + encodeAll(text, QStringConverter::Utf16LE);
+    case TextEncoding::Utf16BigEndian: return QByteArray("\xFE\xFF", 2) + encodeAll(text, QStringConverter::Utf16BE);
+    case TextEncoding::Windows1252: break;
   }
   return ToWindows1252(text);
 }

@@ -1,14 +1,14 @@
 #include "platform/base/TextFile.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <thread>
-#include <unistd.h>
 
 #include "platform/base/FileError.h"
 #include "platform/base/PendingFile.h"
@@ -82,7 +82,8 @@ QByteArray readAll(int fd, const QString& path) {
 QString resolved(const QString& path) {
   constexpr int kMaxLinkHops = 40;  // as the system's own limit
   QString target = path;
-  for (int hop = 0; hop < kMaxLinkHops && QFileInfo(target).isSymLink(); ++hop) target = QFileInfo(target).symLinkTarget();
+  for (int hop = 0; hop < kMaxLinkHops && QFileInfo(target).isSymLink(); ++hop)
+    target = QFileInfo(target).symLinkTarget();
   const QString canonical = QFileInfo(target).canonicalFilePath();
   return canonical.isEmpty() ? target : canonical;
 }
@@ -116,7 +117,8 @@ void writeInPlace(int fd, const QString& path, const QByteArray& bytes) {
     if (written <= 0) throw FileError(FileAction::Write, path, reason(written < 0 ? errno : ENOSPC));
     at += written;
   }
-  if (::ftruncate(fd, bytes.size()) != 0 || ::fdatasync(fd) != 0) throw FileError(FileAction::Write, path, reason(errno));
+  if (::ftruncate(fd, bytes.size()) != 0 || ::fdatasync(fd) != 0)
+    throw FileError(FileAction::Write, path, reason(errno));
 }
 
 void replace(int lockedFd, const QString& path, const QByteArray& bytes) {

@@ -53,7 +53,8 @@ std::vector<RawLine> splitLines(const QString& text) {
     while (end < text.size() && text[end] != QLatin1Char('\n') && text[end] != QLatin1Char('\r')) ++end;
     qsizetype next = end;
     if (next < text.size()) {
-      const bool crlf = text[next] == QLatin1Char('\r') && next + 1 < text.size() && text[next + 1] == QLatin1Char('\n');
+      const bool crlf =
+          text[next] == QLatin1Char('\r') && next + 1 < text.size() && text[next + 1] == QLatin1Char('\n');
       next += crlf ? 2 : 1;
     }
     lines.push_back({text.mid(start, end - start), text.mid(end, next - end)});
@@ -81,7 +82,8 @@ QString asReadDefault(QString value) {
 // Sets `key` in the raw lines, touching nothing else: the key's line in the first section
 // of that name, else a new line after that section's last line, else a new section at the end.
 void setInLines(std::vector<RawLine>& lines, const QString& section, const QString& key, const QString& value) {
-  const QString newline = !lines.empty() && !lines.front().Ending.isEmpty() ? lines.front().Ending : QStringLiteral("\r\n");
+  const QString newline =
+      !lines.empty() && !lines.front().Ending.isEmpty() ? lines.front().Ending : QStringLiteral("\r\n");
   qsizetype sectionAt = -1, lastInSection = -1;
   for (qsizetype i = 0; i < qsizetype(lines.size()); ++i) {
     const QString trimmed = lines[i].Text.trimmed();
@@ -177,8 +179,9 @@ void IniDocument::parse(const DecodedText& content) {
     }
     if (FSections.empty()) continue;
     const qsizetype equals = line.indexOf(QLatin1Char('='));
-    FSections.back().Lines << (equals < 0 ? line
-                                          : line.left(equals).trimmed() + QLatin1Char('=') + line.mid(equals + 1).trimmed());
+    FSections.back().Lines << (equals < 0
+                                   ? line
+                                   : line.left(equals).trimmed() + QLatin1Char('=') + line.mid(equals + 1).trimmed());
   }
 }
 
@@ -214,9 +217,7 @@ IniSection* IniDocument::Find(const QString& name) {
   return nullptr;
 }
 
-const IniSection* IniDocument::Find(const QString& name) const {
-  return const_cast<IniDocument*>(this)->Find(name);
-}
+const IniSection* IniDocument::Find(const QString& name) const { return const_cast<IniDocument*>(this)->Find(name); }
 
 QString IniDocument::Value(const QString& section, const QString& key) const {
   if (const IniSection* found = Find(section))

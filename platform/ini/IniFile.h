@@ -38,8 +38,7 @@ constexpr int kMaxProfileValueLength = 2047;
 // The value of `key` in `section`, or `defaultValue` (its trailing blanks taken off, cut
 // like a stored value) when the file, section or key is missing, the name is refused, or
 // the file cannot be read (as the profile functions answer).
-QString ReadProfileString(const QString& path, const QString& section, const QString& key,
-                          const QString& defaultValue);
+QString ReadProfileString(const QString& path, const QString& section, const QString& key, const QString& defaultValue);
 // Sets `key` in `section` to `value`. False, writing nothing, when a name or the value is
 // refused. Raises Exception when the file cannot be read, locked or written; it is then
 // left as it was.

@@ -18,4 +18,6 @@ struct CurlHeaderListDeleter {
 using CurlHeaderList = std::unique_ptr<curl_slist, CurlHeaderListDeleter>;
 
 // Appends `line` to `list`, keeping ownership in it.
-inline void AppendHeader(CurlHeaderList& list, const char* line) { list.reset(curl_slist_append(list.release(), line)); }
+inline void AppendHeader(CurlHeaderList& list, const char* line) {
+  list.reset(curl_slist_append(list.release(), line));
+}

@@ -70,7 +70,9 @@ net::RequestOptions HttpClient::requestOptions(Method method, const QString& url
   net::RequestOptions options;
   options.Url = url.toUtf8();
   options.KeepCookies = true;
-  options.Verb = method == Method::Head ? net::Method::Head : method == Method::Get ? net::Method::Get : net::Method::Post;
+  options.Verb = method == Method::Head  ? net::Method::Head
+                 : method == Method::Get ? net::Method::Get
+                                         : net::Method::Post;
   options.Http10 = method == Method::Post;
   if (method == Method::Post) options.Body = FPostBody;
   for (const auto& [name, value] : FHeaders) options.Headers << name + ": " + value;
@@ -133,7 +135,8 @@ void HttpClient::runTransfer(const QString& url, QByteArray* body) {
   FResponseCode = head.Status;
   FContentLength = head.ContentLength;
   if (end == net::DriveEnd::TimedOut)
-    throw Exception(transportFailure(url, QStringLiteral("no data for %1 seconds.").arg(kStallTimeoutMilliseconds / 1000)));
+    throw Exception(
+        transportFailure(url, QStringLiteral("no data for %1 seconds.").arg(kStallTimeoutMilliseconds / 1000)));
   if (end != net::DriveEnd::Finished) throw Exception(QStringLiteral("Connection closed."));
   const net::Failure failure = transfer.Result();
   if (failure == net::Failure::TooLarge) throw Exception(transfer.FailureText());

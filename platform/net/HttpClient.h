@@ -96,10 +96,10 @@ class HttpClient {
   std::unique_ptr<net::Transfer> FTransfer;
   std::map<QByteArray, QByteArray> FHeaders;
   qint64 FMaxBodySize = std::numeric_limits<qint64>::max();
-  qint64 FMaxPartialBodySize = -1;   // -1: as FMaxBodySize
-  QByteArray FExtraCaBundle;         // the system's bundle and the extra CAs; empty for none
-  QByteArray FRangeHeader;  // the current request's Range value
-  QByteArray FPostBody;     // the current POST's body and its content type
+  qint64 FMaxPartialBodySize = -1;  // -1: as FMaxBodySize
+  QByteArray FExtraCaBundle;        // the system's bundle and the extra CAs; empty for none
+  QByteArray FRangeHeader;          // the current request's Range value
+  QByteArray FPostBody;             // the current POST's body and its content type
   QByteArray FPostContentType;
   int FResponseCode = 0;
   qint64 FContentLength = -1;

@@ -13,8 +13,7 @@ HttpForm::HttpForm() {
 
 void HttpForm::AddFormFile(const QString& name, const QString& path) {
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly))
-    throw FileError(FileAction::Open, path, file.errorString());
+  if (!file.open(QIODevice::ReadOnly)) throw FileError(FileAction::Open, path, file.errorString());
   HttpFormField field{name, {}, QMimeDatabase().mimeTypeForFile(path).name(), {}, QFileInfo(path).fileName(), {}};
   field.Content = file.readAll();
   FFields.push_back(std::move(field));

@@ -191,7 +191,8 @@ Failure Transfer::Result() const {
   if (FTooLarge) return Failure::TooLarge;
   // Our URLs are always http(s): a protocol libcurl refuses after connecting is a reply
   // that is not HTTP.
-  if (FResult == CURLE_UNSUPPORTED_PROTOCOL && (FHead.NotHttp || FUrl.startsWith("http://") || FUrl.startsWith("https://")))
+  if (FResult == CURLE_UNSUPPORTED_PROTOCOL &&
+      (FHead.NotHttp || FUrl.startsWith("http://") || FUrl.startsWith("https://")))
     return Failure::InvalidReply;
   return FailureOf(FResult);
 }

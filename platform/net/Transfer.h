@@ -60,7 +60,7 @@ enum class Method { Get, Head, Post, Custom };
 struct RequestOptions {
   QByteArray Url;
   Method Verb = Method::Get;
-  QByteArray CustomVerb;      // with Method::Custom
+  QByteArray CustomVerb;  // with Method::Custom
   bool Http10 = false;
   QByteArray Body;            // with Method::Post
   QList<QByteArray> Headers;  // "Name: value" lines

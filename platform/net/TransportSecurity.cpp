@@ -34,8 +34,8 @@ QString systemCaBundlePath() {
 QByteArray CaBundleWith(const QString& extraCaFile) {
   const QByteArray extra = readWhole(extraCaFile, kMaxCaFileBytes);
   if (!extra.contains("-----BEGIN CERTIFICATE-----"))
-    throw Exception(QStringLiteral("The CA certificates file \"%1\" cannot be read or holds no PEM certificate.")
-                        .arg(extraCaFile));
+    throw Exception(
+        QStringLiteral("The CA certificates file \"%1\" cannot be read or holds no PEM certificate.").arg(extraCaFile));
   QByteArray bundle = readWhole(systemCaBundlePath(), kMaxCaFileBytes);
   if (!bundle.isEmpty() && !bundle.endsWith('\n')) bundle += '\n';
   return bundle + extra;
@@ -62,10 +62,8 @@ void RaiseIfTransportSecurityFailure(int curlCode, const QString& host, const ch
     case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_SSL_INVALIDCERTSTATUS:
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-      break;
-    default:
-      return;
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH: break;
+    default: return;
   }
   const QString why = detail && *detail ? QString::fromUtf8(detail) : QString::fromUtf8(curl_easy_strerror(code));
   throw TransportSecurityError(QStringLiteral("The secure connection to %1 was refused: %2").arg(host, why));

@@ -177,11 +177,13 @@ QString SystemMessageText(quint32 code) {
     case ERROR_INTERNET_NAME_NOT_RESOLVED: return QStringLiteral("The server name or address could not be resolved.");
     case ERROR_INTERNET_OPERATION_CANCELLED: return QStringLiteral("The operation was canceled.");
     case ERROR_INTERNET_CANNOT_CONNECT: return QStringLiteral("A connection with the server could not be established.");
-    case ERROR_INTERNET_CONNECTION_ABORTED: return QStringLiteral("The connection with the server was terminated abnormally.");
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+      return QStringLiteral("The connection with the server was terminated abnormally.");
     case ERROR_INTERNET_CONNECTION_RESET: return QStringLiteral("The connection with the server was reset.");
     case ERROR_INTERNET_INVALID_CA: return QStringLiteral("The certificate authority is invalid or incorrect.");
     case ERROR_HTTP_HEADER_NOT_FOUND: return QStringLiteral("The requested header could not be located.");
-    case ERROR_HTTP_INVALID_SERVER_RESPONSE: return QStringLiteral("The server returned an invalid or unrecognized response.");
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE:
+      return QStringLiteral("The server returned an invalid or unrecognized response.");
     case ERROR_HTTP_INVALID_HEADER: return QStringLiteral("The supplied header is invalid.");
     default: return QStringLiteral("Unknown error %1.").arg(code);
   }
@@ -366,8 +368,8 @@ bool InternetCrackUrlW(const QString& url, quint32 flags, UrlComponents& compone
   const QString rest = url.mid(schemeEnd + 3);
   const qsizetype pathAt = rest.indexOf(QLatin1Char('/'));
   const qsizetype queryAt = rest.indexOf(QLatin1Char('?'));
-  const qsizetype authorityEnd = pathAt < 0 ? (queryAt < 0 ? rest.size() : queryAt)
-                                            : (queryAt < 0 ? pathAt : std::min(pathAt, queryAt));
+  const qsizetype authorityEnd =
+      pathAt < 0 ? (queryAt < 0 ? rest.size() : queryAt) : (queryAt < 0 ? pathAt : std::min(pathAt, queryAt));
   QString authority = rest.left(authorityEnd);
   authority = authority.mid(authority.lastIndexOf(QLatin1Char('@')) + 1);  // credentials are not kept
   const qsizetype colon = authority.lastIndexOf(QLatin1Char(':'));

@@ -20,9 +20,7 @@ class Clock : public Service<Clock> {
   // at most `realMs` real milliseconds and answers whether an event ended the wait; its
   // answer is returned. The system clock passes `ms` straight through; a fake one waits
   // a little real time and, when nothing happened, advances by `ms`.
-  virtual bool WaitMs(qint64 ms, const std::function<bool(qint64 realMs)>& waitForEvent) {
-    return waitForEvent(ms);
-  }
+  virtual bool WaitMs(qint64 ms, const std::function<bool(qint64 realMs)>& waitForEvent) { return waitForEvent(ms); }
 
   // The system's steady clock.
   static Clock& Default();

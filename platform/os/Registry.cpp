@@ -158,7 +158,8 @@ QJsonObject Registry::currentKey() const {
 
 QStringList Registry::GetValueNames() const {
   QStringList names;
-  for (const QJsonValue& value : currentKey().value("values").toArray()) names << value.toObject().value("name").toString();
+  for (const QJsonValue& value : currentKey().value("values").toArray())
+    names << value.toObject().value("name").toString();
   return names;
 }
 
@@ -173,7 +174,9 @@ RegistryDataType Registry::GetDataType(const QString& name) const {
   return RegistryDataType::Unknown;
 }
 
-QString Registry::ReadString(const QString& name) const { return findValue(currentKey(), name).value("data").toString(); }
+QString Registry::ReadString(const QString& name) const {
+  return findValue(currentKey(), name).value("data").toString();
+}
 
 QByteArray Registry::ReadBinaryData(const QString& name) const {
   return QByteArray::fromBase64(findValue(currentKey(), name).value("data").toString().toLatin1());

@@ -14,7 +14,10 @@ bool IsProgramFile(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return false;
   const QByteArray start = file.read(4);
-  return start == "\x7f" "ELF" || start.startsWith("#!");
+  return start ==
+             "\x7f"
+             "ELF" ||
+         start.startsWith("#!");
 }
 
 void DesktopShell::Open(const QString& path) {

@@ -48,9 +48,7 @@ void Application::ProcessMessages() {
 
 void Application::Terminate() { QCoreApplication::postEvent(this, new QEvent(QuitRequestEvent)); }
 
-void Application::ShowException(const std::exception& error) {
-  ShowErrorBox(QString::fromUtf8(error.what()));
-}
+void Application::ShowException(const std::exception& error) { ShowErrorBox(QString::fromUtf8(error.what())); }
 
 void Application::EnableMainWindow(bool enabled) {
   if (FMainForm) FMainForm->setEnabled(enabled);

@@ -7,10 +7,9 @@
 
 #include <QObject>
 #include <QPointer>
-#include <QWidget>
 #include <QString>
+#include <QWidget>
 #include <exception>
-
 
 class Application final : public QObject {
   Q_OBJECT

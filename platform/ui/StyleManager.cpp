@@ -5,8 +5,8 @@
 #include <QPalette>
 #include <QStyle>
 #include <QStyleFactory>
-#include <memory>
 #include <QTextStream>
+#include <memory>
 
 #include "platform/base/Exception.h"
 
@@ -23,6 +23,8 @@ QString resourceStem(const QString& name) {
 }
 
 QPalette::ColorRole roleNamed(const QString& role) {
+  // Laid out as a table by hand.
+  // clang-format off
   static const QHash<QString, QPalette::ColorRole> roles = {
       {"Window", QPalette::Window},         {"WindowText", QPalette::WindowText},
       {"Base", QPalette::Base},             {"AlternateBase", QPalette::AlternateBase},
@@ -32,6 +34,7 @@ QPalette::ColorRole roleNamed(const QString& role) {
       {"ToolTipText", QPalette::ToolTipText}, {"PlaceholderText", QPalette::PlaceholderText},
       {"Light", QPalette::Light},           {"Mid", QPalette::Mid},
       {"Dark", QPalette::Dark},             {"Shadow", QPalette::Shadow}};
+  // clang-format on
   return roles.value(role, QPalette::NoRole);
 }
 

@@ -25,7 +25,7 @@ struct DeflateStream {
 
 // The open file's status; one call gives its identity, its mode bits and its time.
 struct stat statusOf(const QFile& file) {
-  struct stat status{};
+  struct stat status {};
   if (::fstat(file.handle(), &status) != 0) throw FileError(FileAction::Read, file.fileName(), qt_error_string(errno));
   return status;
 }
@@ -49,9 +49,11 @@ QByteArray localHeader(const CentralRecord& record) {
 }  // namespace
 
 void ZipFile::Add(const QString& fileName, const QString& archiveName) {
-  if (FMode != ZipMode::ReadWrite && FMode != ZipMode::Write) fail(QStringLiteral("the archive is not open for writing."));
+  if (FMode != ZipMode::ReadWrite && FMode != ZipMode::Write)
+    fail(QStringLiteral("the archive is not open for writing."));
   if (FRecords.size() >= kMaxEntries)
-    fail(QStringLiteral("cannot add \"%1\": the archive already holds 65,535 entries, the most there can be without zip64.")
+    fail(QStringLiteral(
+             "cannot add \"%1\": the archive already holds 65,535 entries, the most there can be without zip64.")
              .arg(archiveName));
   QFile in(fileName);
   if (!in.open(QIODevice::ReadOnly)) throw FileError(FileAction::Open, fileName, in.errorString());
@@ -93,14 +95,16 @@ void ZipFile::Add(const QString& fileName, const QString& archiveName) {
       deflater.z.avail_out = static_cast<uInt>(output.size());
       deflate(&deflater.z, flush);
       const qint64 produced = output.size() - deflater.z.avail_out;
-      if (FStream.write(output.constData(), produced) != produced) fail(QStringLiteral("cannot write (%1).").arg(FStream.errorString()));
+      if (FStream.write(output.constData(), produced) != produced)
+        fail(QStringLiteral("cannot write (%1).").arg(FStream.errorString()));
       compressed += static_cast<quint64>(produced);
     } while (deflater.z.avail_out == 0);
   } while (flush != Z_FINISH);
 
   const quint64 end = quint64(FDataEnd) + static_cast<quint64>(header.size()) + compressed;
   if (uncompressed >= 0xFFFFFFFFull || end >= 0xFFFFFFFFull)
-    fail(QStringLiteral("\"%1\" would take the archive past 4 GiB, which needs zip64 (not supported).").arg(archiveName));
+    fail(QStringLiteral("\"%1\" would take the archive past 4 GiB, which needs zip64 (not supported).")
+             .arg(archiveName));
   record.Crc32 = crc;
   record.CompressedSize = static_cast<quint32>(compressed);
   record.UncompressedSize = static_cast<quint32>(uncompressed);

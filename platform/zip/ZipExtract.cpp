@@ -39,7 +39,8 @@ QString ZipEntryTargetName(const QString& storedName) {
     throw refused(QStringLiteral("an absolute name may not be extracted."));
   QStringList parts;
   for (const QString& part : name.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-    if (part == QLatin1String("..")) throw refused(QStringLiteral("a name may not climb out of the destination folder."));
+    if (part == QLatin1String(".."))
+      throw refused(QStringLiteral("a name may not climb out of the destination folder."));
     if (part != QLatin1String(".")) parts << part;
   }
   if (parts.isEmpty()) return {};
@@ -77,8 +78,10 @@ void copyEntryData(QFile& archive, QFile& out, const CentralRecord& record, quin
   qint64 left = record.CompressedSize;
   QByteArray input(kBlock, Qt::Uninitialized), output(kBlock, Qt::Uninitialized);
   auto writeOut = [&](const char* data, qint64 size) {
-    if (written + size > record.UncompressedSize) throw entryError(record, QStringLiteral("the data is longer than recorded."));
-    if (out.write(data, size) != size) throw entryError(record, QStringLiteral("cannot write %1 (%2).").arg(out.fileName(), out.errorString()));
+    if (written + size > record.UncompressedSize)
+      throw entryError(record, QStringLiteral("the data is longer than recorded."));
+    if (out.write(data, size) != size)
+      throw entryError(record, QStringLiteral("cannot write %1 (%2).").arg(out.fileName(), out.errorString()));
     crc = static_cast<quint32>(::crc32(crc, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(size)));
     written += size;
   };
@@ -128,14 +131,16 @@ void applyStampAndAttributes(QFile& file, const CentralRecord& record) {
     if (mode & 0100) permissions |= QFileDevice::ExeUser;
   }
   if (record.Host() == kHostDos && (record.ExternalAttributes & kDosReadOnly))
-    permissions &= ~(QFileDevice::WriteOwner | QFileDevice::WriteUser | QFileDevice::WriteGroup | QFileDevice::WriteOther);
+    permissions &=
+        ~(QFileDevice::WriteOwner | QFileDevice::WriteUser | QFileDevice::WriteGroup | QFileDevice::WriteOther);
   file.setPermissions(permissions);
 }
 
 }  // namespace
 
 void ZipFile::Extract(const QString& name, const QString& folder) {
-  if (FMode != ZipMode::Read && FMode != ZipMode::ReadWrite) fail(QStringLiteral("the archive is not open for reading."));
+  if (FMode != ZipMode::Read && FMode != ZipMode::ReadWrite)
+    fail(QStringLiteral("the archive is not open for reading."));
   const int index = IndexOf(name);
   if (index < 0) fail(QStringLiteral("no entry \"%1\" in the archive.").arg(name));
   const CentralRecord& record = FRecords[static_cast<size_t>(index)];
@@ -146,7 +151,8 @@ void ZipFile::Extract(const QString& name, const QString& folder) {
 }
 
 void ZipFile::ExtractAll(const QString& folder) {
-  if (FMode != ZipMode::Read && FMode != ZipMode::ReadWrite) fail(QStringLiteral("the archive is not open for reading."));
+  if (FMode != ZipMode::Read && FMode != ZipMode::ReadWrite)
+    fail(QStringLiteral("the archive is not open for reading."));
   // Everything that can refuse the archive is looked at before the first file is written.
   const std::vector<quint32> starts = sortedStarts();
   std::vector<qint64> dataStarts;
@@ -200,7 +206,9 @@ qint64 ZipFile::locateData(const CentralRecord& record, const std::vector<quint3
 
 void ZipFile::checkRoom(quint64 total, const QString& folder) const {
   if (total > FExtractLimit)
-    fail(QStringLiteral("the extraction would write %1 bytes, more than the limit of %2 bytes.").arg(total).arg(FExtractLimit));
+    fail(QStringLiteral("the extraction would write %1 bytes, more than the limit of %2 bytes.")
+             .arg(total)
+             .arg(FExtractLimit));
   QString existing = QFileInfo(folder).absoluteFilePath();
   while (!QFileInfo::exists(existing) && !QDir(existing).isRoot()) existing = QFileInfo(existing).absolutePath();
   const QStorageInfo storage(existing);
@@ -235,12 +243,14 @@ void ZipFile::extractRecord(const CentralRecord& record, qint64 dataStart, const
     throw entryError(record, QStringLiteral("cannot create %1 (%2).").arg(target, out.errorString()));
   // A link entry is written as a plain file holding the link's text: nothing is ever
   // created that points out of the destination.
-  const bool isLink = record.Host() == kHostUnix && ((record.ExternalAttributes >> 16) & kUnixFileTypeMask) == kUnixSymbolicLink;
+  const bool isLink =
+      record.Host() == kHostUnix && ((record.ExternalAttributes >> 16) & kUnixFileTypeMask) == kUnixSymbolicLink;
   quint32 crc = 0;
   qint64 written = 0;
   try {
     copyEntryData(FStream, out, record, crc, written);
-    if (written != record.UncompressedSize) throw entryError(record, QStringLiteral("the data is shorter than recorded."));
+    if (written != record.UncompressedSize)
+      throw entryError(record, QStringLiteral("the data is shorter than recorded."));
     if (crc != record.Crc32) throw entryError(record, QStringLiteral("CRC-32 mismatch: the data is corrupt."));
   } catch (...) {
     out.close();

@@ -18,7 +18,8 @@ ZipFile::~ZipFile() {
 }
 
 bool ZipFile::SameFile(const QString& a, const QString& b) {
-  struct stat first{}, second{};
+  struct stat first {
+  }, second{};
   if (::stat(QFile::encodeName(a).constData(), &first) == 0 && ::stat(QFile::encodeName(b).constData(), &second) == 0)
     return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
   return QDir::cleanPath(QFileInfo(a).absoluteFilePath()) == QDir::cleanPath(QFileInfo(b).absoluteFilePath());
@@ -31,7 +32,7 @@ void ZipFile::fail(const QString& what) const {
 void ZipFile::Open(const QString& path, ZipMode mode) {
   Close();
   FStream.setFileName(path);
-  const QIODevice::OpenMode openMode = mode == ZipMode::Read      ? QIODevice::ReadOnly
+  const QIODevice::OpenMode openMode = mode == ZipMode::Read        ? QIODevice::ReadOnly
                                        : mode == ZipMode::ReadWrite ? QIODevice::ReadWrite
                                                                     : QIODevice::ReadWrite | QIODevice::Truncate;
   if (mode == ZipMode::Closed) return;
@@ -80,7 +81,8 @@ int ZipFile::IndexOf(const QString& name) const {
 }
 
 void ZipFile::writeCentralDirectory() {
-  if (FRecords.size() > kMaxEntries) fail(QStringLiteral("more than 65,535 entries need zip64, which is not supported."));
+  if (FRecords.size() > kMaxEntries)
+    fail(QStringLiteral("more than 65,535 entries need zip64, which is not supported."));
   QByteArray directory;
   for (const CentralRecord& record : FRecords) directory += record.Serialized();
   if (quint64(FDataEnd) + directory.size() + kEndOfDirectorySize > 0xFFFFFFFFull)

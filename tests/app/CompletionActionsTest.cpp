@@ -1,10 +1,10 @@
+#include <unistd.h>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QScopeGuard>
 #include <thread>
-#include <unistd.h>
 
 #include "fileutils/_QnFileUtils.h"
 #include "platform/os/Shell.h"
@@ -182,7 +182,8 @@ TEST_F(CompletionFixture, OnlyAProgramIsMadeExecutable) {
 // not, goes to the desktop's opener (here a stand-in on PATH that notes what it was given).
 TEST(DesktopShellOpen, StartsProgramsAndHandsEverythingElseToTheOpener) {
   TempFolder temp;
-  const QString opener = temp.Write("bin/xdg-open", ("#!/bin/sh\necho \"$1\" >> '" + temp.Path() + "opened.txt'\n").toUtf8());
+  const QString opener =
+      temp.Write("bin/xdg-open", ("#!/bin/sh\necho \"$1\" >> '" + temp.Path() + "opened.txt'\n").toUtf8());
   const QString program = temp.Write("setup", ("#!/bin/sh\necho ran > '" + temp.Path() + "ran.txt'\n").toUtf8());
   const QString document = temp.Write("readme.txt", "hello\n");
   for (const QString& file : {opener, program, document})
@@ -199,8 +200,8 @@ TEST(DesktopShellOpen, StartsProgramsAndHandsEverythingElseToTheOpener) {
   DesktopShell shell;
   shell.Open(document);
   shell.Open(program);
-  for (int i = 0; i < 100 && !(QFileInfo::exists(temp.Path() + "opened.txt") && QFileInfo::exists(temp.Path() + "ran.txt"));
-       ++i)
+  for (int i = 0;
+       i < 100 && !(QFileInfo::exists(temp.Path() + "opened.txt") && QFileInfo::exists(temp.Path() + "ran.txt")); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(ReadFile(temp.Path() + "opened.txt"), (document + "\n").toUtf8());
   EXPECT_EQ(ReadFile(temp.Path() + "ran.txt"), "ran\n");

@@ -1,6 +1,6 @@
 #include <QElapsedTimer>
-#include <QGuiApplication>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QTimer>
 #include <mutex>
 
@@ -123,7 +123,7 @@ TEST_F(DownloadFixture, FetchesConsecutiveRangesAndAppendsEachToTheFile) {
   form->ButtonSalva->click();
 
   EXPECT_EQ(RangesAsked(), (std::vector<std::string>{"bytes=0-32767", "bytes=32768-65535", "bytes=65536-98303",
-                                                      "bytes=98304-100000"}));
+                                                     "bytes=98304-100000"}));
   EXPECT_EQ(package.FileSizeAtGet, (std::vector<qint64>{-1, 32768, 65536, 98304}));
   EXPECT_EQ(Target(), package.Content);
   EXPECT_EQ(labelsAtBegin, QStringList(4, "Download... pkg.bin"));
@@ -156,8 +156,8 @@ TEST_F(DownloadFixture, LastRangeEndsAtTheLengthItself) {
     qint64 size;
     std::vector<std::string> ranges;
   };
-  for (const Case& c : {Case{32768, {"bytes=0-32768"}}, Case{32769, {"bytes=0-32767", "bytes=32768-32769"}},
-                        Case{1, {"bytes=0-1"}}}) {
+  for (const Case& c :
+       {Case{32768, {"bytes=0-32768"}}, Case{32769, {"bytes=0-32767", "bytes=32768-32769"}}, Case{1, {"bytes=0-1"}}}) {
     SCOPED_TRACE(c.size);
     Prepare(c.size);
     form->ButtonSalva->click();

@@ -2,13 +2,13 @@
 // schemes other than http(s), and range replies that do not match what was asked. Nothing
 // may be written outside the folder, nothing opened or started, and the message must say
 // what was wrong.
+#include <unistd.h>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <cstring>
 #include <mutex>
-#include <unistd.h>
 #include <nlohmann/json.hpp>
 
 #include "tests/app/MainFormFixture.h"
@@ -46,7 +46,8 @@ class HostileFixture : public MainFormFixture {
         answer.Reason = "Partial Content";
         answer.Headers = {{"Content-Range", "bytes " + std::to_string(first) + '-' + std::to_string(last) + '/' +
                                                 std::to_string(content.size())}};
-        answer.Body = content.mid(static_cast<qsizetype>(first), static_cast<qsizetype>(last - first + 1)).toStdString();
+        answer.Body =
+            content.mid(static_cast<qsizetype>(first), static_cast<qsizetype>(last - first + 1)).toStdString();
       } else {
         answer.Body = content.toStdString();
       }
@@ -103,10 +104,12 @@ TEST_F(HostileFixture, ANameThatIsNotABareFileNameIsRefusedBeforeAnythingIsFetch
       {"", "", "the name is empty"},
       {std::string("pkg\0.txt", 8), "pkg\\x00.txt", "the name holds a control character"},
       {"pkg\n.txt", "pkg\\x0a.txt", "the name holds a control character"},
-      {"setup\xe2\x80\xae" "fdp.sh", "setup" + QString(QChar(0x202E)) + "fdp.sh",
-       "the name holds a character that reorders the text shown"},
-      {"pkg\xe2\x81\xa6" ".zip", "pkg" + QString(QChar(0x2066)) + ".zip",
-       "the name holds a character that reorders the text shown"},
+      {"setup\xe2\x80\xae"
+       "fdp.sh",
+       "setup" + QString(QChar(0x202E)) + "fdp.sh", "the name holds a character that reorders the text shown"},
+      {"pkg\xe2\x81\xa6"
+       ".zip",
+       "pkg" + QString(QChar(0x2066)) + ".zip", "the name holds a character that reorders the text shown"},
       {std::string(256, 'a'), QString(256, 'a'), "the name is longer than 255 bytes"},
       {std::string(128, 'a') + "\xc3\xa9" + std::string(126, 'a'), QString(128, 'a') + QChar(0xE9) + QString(126, 'a'),
        "the name is longer than 255 bytes"},
@@ -142,7 +145,8 @@ TEST_F(HostileFixture, OnlyHttpAndHttpsAreFetched) {
   // Any byte a refused protocol sent would reach this listener.
   LoopbackHttpServer bystander([](const HttpRequest&) { return HttpReply(); });
   const std::string local = "127.0.0.1:" + std::to_string(bystander.Port());
-  for (const std::string& url : std::vector<std::string>{"file:///etc/passwd", "dict://" + local + "/d:passwd", "gopher://" + local + "/x",
+  for (const std::string& url :
+       std::vector<std::string>{"file:///etc/passwd", "dict://" + local + "/d:passwd", "gopher://" + local + "/x",
                                 "ftp://" + local + "/passwd", "scp://" + local + "/etc/passwd"}) {
     SCOPED_TRACE(url);
     Serve(R"({"DownloadUrl":)" + JsonString(url) + R"(,"DownloadFileName":"passwd","TipoOperazione":"installa"})",
@@ -324,7 +328,8 @@ TEST_F(HostileFixture, AHugeAnnouncedLengthLetsNoWholeFileReplyIntoMemory) {
   form->ButtonSalva->click();
   EXPECT_LT(clock.elapsed(), 10000);
   ASSERT_EQ(boxes.Boxes.size(), 1u);
-  EXPECT_EQ(boxes.Boxes[0].Text.toStdString(), "Download of pkg failed at bytes=0-32767: The reply is larger than 32768 bytes.");
+  EXPECT_EQ(boxes.Boxes[0].Text.toStdString(),
+            "Download of pkg failed at bytes=0-32767: The reply is larger than 32768 bytes.");
   EXPECT_FALSE(QFileInfo::exists(Folder() + "pkg"));
   ExpectNothingHandedOn();
   service->Stop();

@@ -37,8 +37,8 @@ class TestCertificates {
   // from now (negative: already expired).
   void Issue(const QString& name, const QString& altNames, int days) {
     FFolder.Write(name + ".ext", ("subjectAltName=" + altNames + "\n").toUtf8());
-    Openssl({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", Path(name + ".key"),
-             "-out", Path(name + ".csr"), "-subj", "/CN=" + name});
+    Openssl({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
+             Path(name + ".key"), "-out", Path(name + ".csr"), "-subj", "/CN=" + name});
     Openssl({"x509", "-req", "-in", Path(name + ".csr"), "-CA", Path("ca.pem"), "-CAkey", Path("ca.key"),
              "-CAcreateserial", "-out", Path(name + ".pem"), "-days", QString::number(days), "-extfile",
              Path(name + ".ext")});
@@ -71,8 +71,9 @@ class TlsService {
       response.status = 206;
       response.set_header("Content-Range", "bytes " + std::to_string(first) + '-' + std::to_string(last) + '/' +
                                                std::to_string(FPackage.size()));
-      response.set_content(FPackage.mid(static_cast<qsizetype>(first), static_cast<qsizetype>(last - first + 1)).toStdString(),
-                           "application/octet-stream");
+      response.set_content(
+          FPackage.mid(static_cast<qsizetype>(first), static_cast<qsizetype>(last - first + 1)).toStdString(),
+          "application/octet-stream");
     });
     FPort = FServer.bind_to_any_port("127.0.0.1");
     FThread = std::thread([this] { FServer.listen_after_bind(); });
@@ -190,7 +191,8 @@ TEST(TransportSecurity, TheExtraCaIsAddedToTheSystemStoreNotInItsPlace) {
       CaBundleWith(bad);
       ADD_FAILURE() << "accepted " << bad.toStdString();
     } catch (const Exception& error) {
-      EXPECT_EQ(error.Message(), "The CA certificates file \"" + bad + "\" cannot be read or holds no PEM certificate.");
+      EXPECT_EQ(error.Message(),
+                "The CA certificates file \"" + bad + "\" cannot be read or holds no PEM certificate.");
     }
   }
 }

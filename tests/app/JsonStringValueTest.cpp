@@ -23,7 +23,7 @@ TEST(GetJsonStringValue, ReadsStringsAndNumbersAsTextAndEverythingElseAsEmpty) {
       {R"({"o":{"o":"inner"}})", "o", ""},
       {R"({"arr":["x"]})", "arr", ""},
       {R"({"inner":{"k":"deep"}})", "k", ""},  // only top-level members count
-      {R"({"Key":"v"})", "key", ""},          // names are case-sensitive
+      {R"({"Key":"v"})", "key", ""},           // names are case-sensitive
       {R"({"k":"first","k":"second"})", "k", "first"},
       {R"({"other":"v"})", "missing", ""},
       {"", "k", ""},

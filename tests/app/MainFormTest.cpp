@@ -1,8 +1,8 @@
 #include <QApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
-#include <QEvent>
 #include <QScopeGuard>
 #include <QStyle>
 #include <QTimer>

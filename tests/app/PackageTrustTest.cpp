@@ -28,7 +28,8 @@ QString MakeKeyPair(const TempFolder& folder, const QString& name) {
   return QString::fromLatin1(ReadFile(folder.Path() + name + ".pub").split('\n').value(1));
 }
 
-void Sign(const QString& file, const QString& secretKey, bool legacy, const QString& comment = "timestamp:1 file:setup") {
+void Sign(const QString& file, const QString& secretKey, bool legacy,
+          const QString& comment = "timestamp:1 file:setup") {
   QStringList arguments{"-S", "-s", secretKey, "-m", file, "-t", comment};
   if (legacy) arguments << "-l";
   Run("minisign", arguments);
@@ -57,8 +58,8 @@ class TrustFixture : public MainFormFixture {
   void Install(const std::string& extra = {}) {
     boxes.Boxes.clear();
     shell.Opened.clear();
-    StartService(R"({"DownloadUrl":")" + demo->PackageUrl() + R"(","DownloadFileName":"setup","TipoOperazione":"installa")" +
-                 extra + "}");
+    StartService(R"({"DownloadUrl":")" + demo->PackageUrl() +
+                 R"(","DownloadFileName":"setup","TipoOperazione":"installa")" + extra + "}");
     MakeForm();
     ShowAndRunStart();
   }
@@ -144,7 +145,8 @@ TEST_F(TrustFixture, EveryBadSignatureIsRefusedWithItsReason) {
        },
        "the trusted comment of its signature has been altered"},
       {"another key", [this] { Publish(kSetup, "other"); },
-       "it was signed with another key (key ID " + KeyIdOf(otherKey) + ", the key in force is " + KeyIdOf(makerKey) + ")"},
+       "it was signed with another key (key ID " + KeyIdOf(otherKey) + ", the key in force is " + KeyIdOf(makerKey) +
+           ")"},
       {"no signature", [this] { Publish(kSetup); },
        "its signature could not be fetched from " + url + " (HTTP/1.1 404 Not Found)"},
       {"garbage signature",
@@ -174,7 +176,8 @@ TEST_F(TrustFixture, SaveOnlyOpensNoFolderForABadPackage) {
   UseKey(makerKey);
   Publish(kSetup, "other");
   boxes.Boxes.clear();
-  StartService(R"({"DownloadUrl":")" + demo->PackageUrl() + R"(","DownloadFileName":"setup","TipoOperazione":"salva"})");
+  StartService(R"({"DownloadUrl":")" + demo->PackageUrl() +
+               R"(","DownloadFileName":"setup","TipoOperazione":"salva"})");
   MakeForm();
   ShowAndRunStart();
   ASSERT_EQ(boxes.Boxes.size(), 1u);
@@ -241,12 +244,14 @@ TEST(PackageSignatureParse, MalformedInputsAreRefused) {
       {"", "it does not have four lines"},
       {lines[0] + "\n" + lines[1] + "\n" + lines[2], "it does not have four lines"},
       {"comment\n" + lines[1] + "\n" + lines[2] + "\n" + lines[3], "the first line is not a comment"},
-      {lines[0] + "\n" + lines[1].left(20) + "\n" + lines[2] + "\n" + lines[3], "the signature line is not a signature"},
+      {lines[0] + "\n" + lines[1].left(20) + "\n" + lines[2] + "\n" + lines[3],
+       "the signature line is not a signature"},
       {lines[0] + "\n" + garbage64 + "\n" + lines[2] + "\n" + lines[3], "the signature kind is unknown"},
       {lines[0] + "\n" + lines[1] + "\nnot trusted\n" + lines[3], "the trusted comment is missing"},
       {lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n" + lines[3].left(40),
        "the global signature line is not a signature"},
-      {lines[0] + "\n" + lines[1] + "\ntrusted comment: " + QByteArray(9000, 'c') + "\n" + lines[3], "a line is too long"},
+      {lines[0] + "\n" + lines[1] + "\ntrusted comment: " + QByteArray(9000, 'c') + "\n" + lines[3],
+       "a line is too long"},
       {QByteArray("\0\0\0\n\0\n\0\n\0", 10), "the first line is not a comment"},
   };
   for (const Case& c : cases) {

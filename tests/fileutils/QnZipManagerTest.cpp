@@ -345,8 +345,9 @@ TEST(QnZipManager, SaveFilesWritesEveryEntryCountTheFormatAllowsAndRefusesOneMor
   EXPECT_EQ(names.size(), 65535);
 
   // 65,536 files: refused before the archive is made (the files need not even exist).
-  EXPECT_TRUE(ErrorOf([&] { manager.SaveFiles(QStringList(65536, temp.Path() + "missing"), {}, temp.Path() + "over.zip", false); })
-                  .contains("cannot hold 65536 files"));
+  EXPECT_TRUE(ErrorOf([&] {
+                manager.SaveFiles(QStringList(65536, temp.Path() + "missing"), {}, temp.Path() + "over.zip", false);
+              }).contains("cannot hold 65536 files"));
   EXPECT_FALSE(QFileInfo::exists(temp.Path() + "over.zip"));
 }
 
@@ -371,8 +372,9 @@ TEST(QnZipManager, ZipBombsAndOversizeExtractionsAreStopped) {
   ASSERT_EQ(RunTool("zip", {"-q", archive, "a.bin", "b.bin"}, temp.Path() + "src").code, 0);
   TQnZipManager manager;
   manager.SetExtractLimit(100000);
-  EXPECT_TRUE(ErrorOf([&] { manager.ExtractFiles(archive, temp.Path() + "limited", false); })
-                  .contains("more than the limit of 100000 bytes"));
+  EXPECT_TRUE(ErrorOf([&] {
+                manager.ExtractFiles(archive, temp.Path() + "limited", false);
+              }).contains("more than the limit of 100000 bytes"));
   EXPECT_TRUE(IsEmptyFolder(temp.Path() + "limited"));
   manager.Open(archive);
   manager.ExtractFile("b.bin", temp.Path() + "limited");
@@ -400,7 +402,8 @@ TEST(QnZipManager, UpdateKeepsTheArchiveComment) {
   temp.Write("src/a.txt", "alpha");
   temp.Write("src/b.txt", "beta");
   const QString archive = temp.Path() + "c.zip";
-  ASSERT_EQ(RunTool("zip", {"-qz", archive, "a.txt", "b.txt"}, temp.Path() + "src", "kept across updates\n.\n").code, 0);
+  ASSERT_EQ(RunTool("zip", {"-qz", archive, "a.txt", "b.txt"}, temp.Path() + "src", "kept across updates\n.\n").code,
+            0);
   TQnZipManager manager;
   manager.Open(archive);
   manager.AddFile(temp.Write("c.txt", "gamma"));

@@ -60,10 +60,11 @@ TEST_F(LanguageModule, TheSharedTableHoldsEveryRow) {
     const char* pattern;
     int rows;
   };
-  for (const Family& family : {Family{"^STR_BUON", 4}, Family{"^STR_GEN_CAD_LT_", 12}, Family{"^STR_GEN_CMD_MICMAC_\\d{3}$", 59},
-                               Family{"^STR_GEN_COLOR_", 24}, Family{"^STR_GEN_ERRORE", 19}, Family{"^STR_GEN_ID_\\d{3}$", 574},
-                               Family{"^STR_GEN_SALVATAGGIO", 2}, Family{"^STR_GEN_UPLOAD_", 2}, Family{"^STR_START_\\d{3}$", 15},
-                               Family{"^STR_VT_00[1-57]$", 6}}) {
+  for (const Family& family :
+       {Family{"^STR_BUON", 4}, Family{"^STR_GEN_CAD_LT_", 12}, Family{"^STR_GEN_CMD_MICMAC_\\d{3}$", 59},
+        Family{"^STR_GEN_COLOR_", 24}, Family{"^STR_GEN_ERRORE", 19}, Family{"^STR_GEN_ID_\\d{3}$", 574},
+        Family{"^STR_GEN_SALVATAGGIO", 2}, Family{"^STR_GEN_UPLOAD_", 2}, Family{"^STR_START_\\d{3}$", 15},
+        Family{"^STR_VT_00[1-57]$", 6}}) {
     SCOPED_TRACE(family.pattern);
     EXPECT_EQ(keys.filter(QRegularExpression(family.pattern)).size(), family.rows);
   }
@@ -83,12 +84,13 @@ TEST_F(LanguageModule, TheSharedTableHoldsEveryRow) {
     const char* italiano;
     const char* inglese;
   };
-  for (const Fixed& row : {Fixed{"STR_BUONPOMERIGGIO", "Buon pomeriggio", "Good afternoon"},
-                           Fixed{"STR_GEN_HOCOMPRESO", "Ho compreso", "I got it"}, Fixed{"STR_GEN_SI", "Sì", "Yes"},
-                           Fixed{"STR_GEN_CAD_LT_TRATTI_PUNTI", "TRATTI-PUNTI", "DASHES-DOTS"},
-                           Fixed{"STR_GEN_COLOR_GRAY3", "Grigio3", "Gray3"}, Fixed{"STR_GEN_COLOR_SALAD", "Verde sedano", "Salad"},
-                           Fixed{"STR_GEN_ERRORE", "Errore", "Error"},
-                           Fixed{"STR_GEN_SALVATAGGIO_2", "Attendere... salvataggio e chiusura in corso.", "Saving..."}}) {
+  for (const Fixed& row :
+       {Fixed{"STR_BUONPOMERIGGIO", "Buon pomeriggio", "Good afternoon"},
+        Fixed{"STR_GEN_HOCOMPRESO", "Ho compreso", "I got it"}, Fixed{"STR_GEN_SI", "Sì", "Yes"},
+        Fixed{"STR_GEN_CAD_LT_TRATTI_PUNTI", "TRATTI-PUNTI", "DASHES-DOTS"},
+        Fixed{"STR_GEN_COLOR_GRAY3", "Grigio3", "Gray3"}, Fixed{"STR_GEN_COLOR_SALAD", "Verde sedano", "Salad"},
+        Fixed{"STR_GEN_ERRORE", "Errore", "Error"},
+        Fixed{"STR_GEN_SALVATAGGIO_2", "Attendere... salvataggio e chiusura in corso.", "Saving..."}}) {
     SCOPED_TRACE(row.key);
     EXPECT_EQ(Table().GetTextIn(row.key, 1), QString::fromUtf8(row.italiano));
     EXPECT_EQ(Table().GetTextIn(row.key, 2), QString::fromUtf8(row.inglese));

@@ -95,7 +95,7 @@ TEST_F(ProgressWindow, ACancelClickIsNoticedAtTheNextPump) {
   EXPECT_TRUE(ProgressForm->BtnCancel->isVisible());
   EXPECT_EQ(ProgressForm->BtnCancel->text(), "Interrompi");
   QMetaObject::invokeMethod(ProgressForm->BtnCancel, "click", Qt::QueuedConnection);  // a click waiting in the queue
-  EXPECT_TRUE(StepProgress(""));  // the queue is not pumped yet
+  EXPECT_TRUE(StepProgress(""));                                                      // the queue is not pumped yet
   std::this_thread::sleep_for(std::chrono::milliseconds(3100));
   EXPECT_FALSE(StepProgress(""));  // pumped: the click arrives
   EXPECT_FALSE(StepProgress(""));
@@ -107,7 +107,12 @@ TEST_F(ProgressWindow, AHandlerRunByTheStepsPumpMayEndTheLastCycle) {
   // closing, say) ends every cycle. The copy steps on and ends its own cycle as usual.
   StartProgress("copy", 100, true);
   ASSERT_TRUE(StepProgress("file 1"));
-  QMetaObject::invokeMethod(qApp, [] { while (ProgressForm) StopProgress(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      qApp,
+      [] {
+        while (ProgressForm) StopProgress();
+      },
+      Qt::QueuedConnection);
   std::this_thread::sleep_for(std::chrono::milliseconds(3100));
   EXPECT_TRUE(StepProgress("file 2"));  // pumped: the handler ran and freed the window
   EXPECT_EQ(ProgressForm, nullptr);
@@ -167,11 +172,9 @@ TEST(BusyAnimation, DotCentres) {
   };
   const Case cases[] = {
       {0, 1000, {-85, -65, -45, -25, -13, 0}},  // trailing dots start left of the strip
-      {45, 1000, {289, 305, 320, 335, 344, 354}},
-      {90, 1000, {493, 496, 498, 499, 500, 500}},
+      {45, 1000, {289, 305, 320, 335, 344, 354}},  {90, 1000, {493, 496, 498, 499, 500, 500}},
       {91, 1000, {506, 503, 501, 500, 500, 500}},  // just past the middle: trailing dots ahead
-      {179, 1000, {907, 927, 946, 966, 978, 991}},
-      {45, 500, {144, 152, 160, 168, 172, 177}},
+      {179, 1000, {907, 927, 946, 966, 978, 991}}, {45, 500, {144, 152, 160, 168, 172, 177}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.phase);

@@ -155,8 +155,8 @@ TEST_F(QngIniFileTest, ASettingsFileThatIsALinkStaysALink) {
   QDir(temp.Path()).mkdir("kept");
   struct Case {
     const char* name;
-    QString linkTo;     // what the link at the settings name points to
-    QString realFile;   // where the values must land
+    QString linkTo;    // what the link at the settings name points to
+    QString realFile;  // where the values must land
   };
   const Case cases[] = {
       {"to an existing file", temp.Write("kept/a.ini", "[S]\r\nold=1\r\n"), temp.Path() + "kept/a.ini"},

@@ -37,7 +37,8 @@ int run(const QStringList& args) {
   const QString command = args.value(0);
   if (command == "ini-write") {
     const TQngIniFile ini(args[1]);
-    for (int i = 0; i < args[4].toInt(); ++i) ini.ScriviValore(args[2], args[3] + QString::number(i), QString::number(i));
+    for (int i = 0; i < args[4].toInt(); ++i)
+      ini.ScriviValore(args[2], args[3] + QString::number(i), QString::number(i));
   } else if (command == "ini-merge") {
     const TQngIniFile ini(args[1]);
     const QString source = args[2] + "/" + args[3] + ".ini";

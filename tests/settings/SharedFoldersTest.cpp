@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/stat.h>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
-#include <signal.h>
-#include <sys/stat.h>
 
 #include "settings/QnSharedFolders.h"
 #include "settings/_QnProductManager.h"

@@ -3,17 +3,17 @@
 // writers killed mid-write.
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QThread>
-#include <grp.h>
-#include <pwd.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/base/Exception.h"
 #include "platform/base/TextCodec.h"
@@ -146,7 +146,7 @@ TEST(SharedSettings, AFileThatCannotBeReadIsNeverChanged) {
   if (runningAsRoot()) {
     // The file is root's; the writer runs as nobody in a folder where it may make files.
     setMode(temp.Path(), 0777);
-    EXPECT_EQ(runWriter({"ini-delete", path, "S", "k"}, true), 2);  // the error reaches the caller
+    EXPECT_EQ(runWriter({"ini-delete", path, "S", "k"}, true), 2);      // the error reaches the caller
     EXPECT_EQ(runWriter({"ini-write", path, "S", "k", "3"}, true), 0);  // given up quietly
     EXPECT_EQ(runWriter({"ini-merge", path, temp.Path(), "n", "1"}, true), 2);
   } else {

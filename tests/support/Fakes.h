@@ -8,19 +8,18 @@
 #include <atomic>
 #include <vector>
 
+#include "platform/base/Dialogs.h"
+#include "platform/net/NetworkState.h"
 #include "platform/os/Clock.h"
 #include "platform/os/Drives.h"
 #include "platform/os/Environment.h"
 #include "platform/os/Registry.h"
-#include "platform/ui/FolderPicker.h"
-#include "platform/base/Dialogs.h"
-#include "platform/ui/Screen.h"
 #include "platform/os/Shell.h"
-#include "platform/net/NetworkState.h"
+#include "platform/ui/FolderPicker.h"
+#include "platform/ui/Screen.h"
 
 class FakeEnvironment final : public Environment {
  public:
-
   QString SystemRoot() const override { return Root; }
   QString DocumentsFolder() const override { return Documents; }
   QString ExecutablePath() const override { return Executable; }
@@ -136,7 +135,6 @@ class FakeClock final : public Clock {
  private:
   const ScopedService<Clock> FInstalled{*this};
 };
-
 
 // A network that is up or down as the test says.
 class FakeNetworkState final : public NetworkState {

@@ -43,7 +43,8 @@ class RawReplyServer {
     sockaddr_storage local{};
     socklen_t length = sizeof local;
     ::getsockname(FListener, reinterpret_cast<sockaddr*>(&local), &length);
-    FPort = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&local)->sin6_port : reinterpret_cast<sockaddr_in*>(&local)->sin_port);
+    FPort = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&local)->sin6_port
+                       : reinterpret_cast<sockaddr_in*>(&local)->sin_port);
     FThread = std::thread([this] { serve(); });
   }
   ~RawReplyServer() {

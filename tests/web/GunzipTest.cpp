@@ -1,14 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <QFile>
-#include <QProcess>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
+#include <QFile>
+#include <QProcess>
 
-#include "web/gunzip.h"
 #include "tests/support/TempFolder.h"
+#include "web/gunzip.h"
 
 namespace {
 
@@ -47,11 +47,11 @@ TEST(Gunzip, RecognitionAndMethods) {
   const QByteArray text = QByteArray("Ombrevia reply ").repeated(1000);
   const QByteArray gz = gzipWithTool(text);
   ASSERT_TRUE(gz.startsWith(kSignature));
-  EXPECT_EQ(decoded(gz), text);           // 'Z' fails on the gzip header at offset 8, 'G' decodes
+  EXPECT_EQ(decoded(gz), text);  // 'Z' fails on the gzip header at offset 8, 'G' decodes
   EXPECT_EQ(decoded(gz, "", 'G'), text);
   EXPECT_EQ(decoded(gz, "http://h/page.ASP?x", 'Z'), text);  // ".asp" forces 'G'
   const QByteArray zlibAfterSignature = kSignature + zlibCompressed(text);
-  EXPECT_EQ(decoded(zlibAfterSignature), text);                // 'Z' at offset 8, the default
+  EXPECT_EQ(decoded(zlibAfterSignature), text);  // 'Z' at offset 8, the default
 
   QByteArray withTime = gz;
   withTime[4] = 1;

@@ -20,7 +20,8 @@
 namespace {
 
 // A body that never ends in a test's time (made on demand); `offset` follows the server's reading.
-HttpReply endlessReply(std::atomic<std::uint64_t>& offset, bool announced = true, std::uint64_t length = 10'000'000'000ull) {
+HttpReply endlessReply(std::atomic<std::uint64_t>& offset, bool announced = true,
+                       std::uint64_t length = 10'000'000'000ull) {
   HttpReply reply;
   reply.Source = BodySource{length, [&offset](std::uint64_t at, char* out, std::size_t max) {
                               offset = at + max;
@@ -124,12 +125,14 @@ TEST(TIEHTTPEvents, AThrowingHandlerEndsTheWorkersTransfer) {
     std::function<void(TIEHTTP&)> arm;
   };
   const Case cases[] = {
-      {"OnPacketRead", [](TIEHTTP& http) {
+      {"OnPacketRead",
+       [](TIEHTTP& http) {
          http.OnPacketRead = [](TIEHTTP* sender) {
            if (sender->debug_total_packet_events >= 3) throw std::runtime_error("handler failed");
          };
        }},
-      {"OnTimer", [](TIEHTTP& http) {
+      {"OnTimer",
+       [](TIEHTTP& http) {
          http.TimerIntervalSeconds = 1;
          http.OnTimer = [](TIEHTTP*) { throw std::runtime_error("handler failed"); };
        }},
@@ -188,7 +191,7 @@ TEST(TIEHTTPEventsDeathTest, ExitRightAfterAStopATimeOutOrADestroyIsClean) {
 TEST(TIEHTTPLimit, OneLimitBoundsTheWholeReply) {
   const qint64 limit = 16 << 20;
   std::atomic<std::uint64_t> offset{0};
-  const QByteArray zerosBomb = gzipOf(QByteArray(1 << 20, '\0'), 64);          // 64 MiB of zeros
+  const QByteArray zerosBomb = gzipOf(QByteArray(1 << 20, '\0'), 64);            // 64 MiB of zeros
   const QByteArray linesBomb = gzipOf(QByteArray("a\n").repeated(1 << 19), 16);  // 16 MiB of "a" lines
   LoopbackHttpServer server([&](const HttpRequest& request) {
     if (request.Target == "/zeros") return TextReply(zerosBomb.toStdString());
@@ -272,8 +275,10 @@ TEST(TIEHTTPWire, AnIpv6LiteralReachesItsServer) {
 TEST(TIEHTTPWire, LineBreaksInHeadersAreRefused) {
   LoopbackHttpServer server([](const HttpRequest&) { return TextReply("never"); });
   TIEHTTP http;
-  for (const auto& [name, value] : {std::pair<QString, QString>{"X-A", "1\r\nX-Evil: 2"}, {"X-A\nX-Evil", "2"},
-                                    {"X-A", "1\rX"}, {"X-A", QString("1") + QChar(0) + "2"}})
+  for (const auto& [name, value] : {std::pair<QString, QString>{"X-A", "1\r\nX-Evil: 2"},
+                                    {"X-A\nX-Evil", "2"},
+                                    {"X-A", "1\rX"},
+                                    {"X-A", QString("1") + QChar(0) + "2"}})
     EXPECT_THROW(http.AddRequestHeader(name, value), Exception) << name.toStdString();
   EXPECT_TRUE(http.request_headers.isEmpty());
 
@@ -284,7 +289,8 @@ TEST(TIEHTTPWire, LineBreaksInHeadersAreRefused) {
   const Case cases[] = {
       {[](TIEHTTP& h) { h.http_agent_string = "agent\r\nX-Evil: 1"; },
        "tiehttp error: A header line contains CR, LF or NUL: agent X-Evil"},
-      {[](TIEHTTP& h) { h.request_headers << "X-A: 1\r\nX-Evil: 2"; }, "tiehttp error: A header line contains CR, LF or NUL: X-A"},
+      {[](TIEHTTP& h) { h.request_headers << "X-A: 1\r\nX-Evil: 2"; },
+       "tiehttp error: A header line contains CR, LF or NUL: X-A"},
       {[](TIEHTTP& h) {
          h.SetRequestMethod("POST");
          h.content_type = "text/plain\nX-Evil: 1";
@@ -322,7 +328,8 @@ TEST(ScriptCallManager, BothTransportsReturnAnErrorPageAsTextAndSendNoExtraHeade
   for (const bool viaComponent : {true, false}) {
     manager.FlagIEHTTP = viaComponent;
     manager.PhpScriptAddParam("k", "v");
-    EXPECT_EQ(manager.PhpScriptExecute(at(server, "/missing.php")), viaComponent ? "<h1>Not here</h1>\r\n" : "<h1>Not here</h1>")
+    EXPECT_EQ(manager.PhpScriptExecute(at(server, "/missing.php")),
+              viaComponent ? "<h1>Not here</h1>\r\n" : "<h1>Not here</h1>")
         << viaComponent;
   }
   const HttpRequest platform = server.Requests().back();

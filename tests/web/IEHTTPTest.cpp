@@ -5,8 +5,8 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/base/Exception.h"
 #include "platform/base/Dialogs.h"
+#include "platform/base/Exception.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/TempFolder.h"
 #include "tools/LoopbackHttpServer.h"
@@ -14,8 +14,8 @@
 
 namespace {
 
-HttpReply textReply(std::string body, std::vector<std::pair<std::string, std::string>> headers = {},
-                    int status = 200, std::string reason = "OK") {
+HttpReply textReply(std::string body, std::vector<std::pair<std::string, std::string>> headers = {}, int status = 200,
+                    std::string reason = "OK") {
   HttpReply reply;
   reply.Status = status;
   reply.Reason = std::move(reason);
@@ -110,8 +110,10 @@ TEST(TIEHTTP, HeaderListRules) {
 
 TEST(TIEHTTP, ErrorPagesSizesAndCharsets) {
   LoopbackHttpServer server([](const HttpRequest& request) {
-    if (request.Target == "/missing") return textReply("no such page", {{"Content-Type", "text/html"}}, 404, "Not Found");
-    if (request.Target == "/utf8") return textReply("caff\xc3\xa8\r\nriga 2\n", {{"Content-Type", "text/plain; charset=utf-8"}});
+    if (request.Target == "/missing")
+      return textReply("no such page", {{"Content-Type", "text/html"}}, 404, "Not Found");
+    if (request.Target == "/utf8")
+      return textReply("caff\xc3\xa8\r\nriga 2\n", {{"Content-Type", "text/plain; charset=utf-8"}});
     if (request.Target == "/utf16")
       return textReply(std::string("c\0i\0a\0o\0\0\0x\0", 12), {{"Content-Type", "text/plain; charset=utf-16"}});
     if (request.Target == "/ansi") return textReply("caff\xe8 \x80", {{"Content-Type", "text/plain"}});

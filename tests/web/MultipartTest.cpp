@@ -9,8 +9,8 @@
 #include "tests/support/TempFolder.h"
 #include "tools/LoopbackHttpServer.h"
 #include "web/IEHTTP3.h"
-#include "web/iiehttp3_funcs.h"
 #include "web/_QnWebUtils.h"
+#include "web/iiehttp3_funcs.h"
 
 namespace {
 

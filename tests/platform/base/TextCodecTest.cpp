@@ -19,7 +19,8 @@ TEST(TextCodec, OnlyTheFilesOwnMarkIsTakenOff) {
     EXPECT_EQ(onlyMarks.Text, QString(QChar(0xFEFF)));
     EXPECT_EQ(EncodeText(onlyMarks.Text, onlyMarks.Encoding), doubled);
 
-    const QByteArray file = c.mark + EncodeText(QString(QChar(0xFEFF)) + "[S]\r\nk=v\r\n", c.encoding).mid(c.mark.size());
+    const QByteArray file =
+        c.mark + EncodeText(QString(QChar(0xFEFF)) + "[S]\r\nk=v\r\n", c.encoding).mid(c.mark.size());
     const DecodedText text = DecodeText(file);
     EXPECT_EQ(text.Text, QString(QChar(0xFEFF)) + "[S]\r\nk=v\r\n");
     EXPECT_EQ(EncodeText(text.Text, text.Encoding), file);

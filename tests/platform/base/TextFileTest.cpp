@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QFile>
-#include <atomic>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
+#include <QDir>
+#include <QFile>
+#include <atomic>
+#include <thread>
 
 #include "platform/base/Exception.h"
 #include "platform/base/TextFile.h"
@@ -58,10 +58,11 @@ TEST(TextFile, UpdateReplacesTheFileAndKeepsItsModeEncodingAndLinks) {
   EXPECT_EQ(after.st_mode & 07777, 0640u);
 
   // A change that raises, or declines, leaves the file as it was.
-  EXPECT_THROW(textfile::Update(path, [](DecodedText& content) -> bool {
-                 content.Text = "lost";
-                 throw Exception("no");
-               }),
+  EXPECT_THROW(textfile::Update(path,
+                                [](DecodedText& content) -> bool {
+                                  content.Text = "lost";
+                                  throw Exception("no");
+                                }),
                Exception);
   textfile::Update(path, [](DecodedText& content) {
     content.Text = "lost";

@@ -1,16 +1,17 @@
 #include <gtest/gtest.h>
 
-#include "platform/ini/IniFile.h"
 #include "platform/base/Exception.h"
 #include "platform/base/TextCodec.h"
+#include "platform/ini/IniFile.h"
 #include "tests/support/TempFolder.h"
 
 using namespace ini;
 
 TEST(IniFile, SingleValueReadsMatchNamesWithoutCaseAndCutAt2047) {
   TempFolder temp;
-  const QString path = temp.Write("a.ini", "top=ignored\r\n[Main]\r\n ; note\r\n Key = value \r\nq=\"quoted\"\r\nlong=" +
-                                               QByteArray(3000, 'x') + "\r\n[Other]\r\nkey=other\r\n");
+  const QString path = temp.Write(
+      "a.ini", "top=ignored\r\n[Main]\r\n ; note\r\n Key = value \r\nq=\"quoted\"\r\nlong=" + QByteArray(3000, 'x') +
+                   "\r\n[Other]\r\nkey=other\r\n");
   EXPECT_EQ(ReadProfileString(path, "main", "KEY", "d"), "value");
   EXPECT_EQ(ReadProfileString(path, "Main", "q", "d"), "quoted");
   EXPECT_EQ(ReadProfileString(path, "Main", "long", "d"), QString(2047, 'x'));
@@ -40,8 +41,8 @@ TEST(IniFile, SingleValueWritesKeepEveryOtherByte) {
 TEST(IniFile, EncodingsAreReadAndWrittenBackInTheirOwnForm) {
   TempFolder temp;
   const QString text = QString::fromUtf8("[Sezione]\r\nnome=caff\xc3\xa8 \xe2\x82\xac\r\n");
-  for (TextEncoding encoding : {TextEncoding::Utf16LittleEndian, TextEncoding::Utf16BigEndian, TextEncoding::Utf8,
-                                TextEncoding::Windows1252}) {
+  for (TextEncoding encoding :
+       {TextEncoding::Utf16LittleEndian, TextEncoding::Utf16BigEndian, TextEncoding::Utf8, TextEncoding::Windows1252}) {
     SCOPED_TRACE(static_cast<int>(encoding));
     const QString path = temp.Write("e.ini", EncodeText(text, encoding));
     EXPECT_EQ(ReadProfileString(path, "sezione", "NOME", ""), QString::fromUtf8("caff\xc3\xa8 \xe2\x82\xac"));
@@ -59,7 +60,8 @@ TEST(IniFile, EncodingsAreReadAndWrittenBackInTheirOwnForm) {
 
 TEST(IniFile, WholeFileLoadNormalisesAndSaveRewrites) {
   TempFolder temp;
-  const QString path = temp.Write("w.ini", "before=1\n; comment\n[ A ]\n  k  =  v = w \n\nplain line\n[B]\n;x\n[A]\nk2=2\n");
+  const QString path =
+      temp.Write("w.ini", "before=1\n; comment\n[ A ]\n  k  =  v = w \n\nplain line\n[B]\n;x\n[A]\nk2=2\n");
   const IniDocument document = IniDocument::Load(path);
   ASSERT_EQ(document.Sections().size(), 3u);
   EXPECT_EQ(document.Sections()[0].Name, "A");
@@ -139,8 +141,8 @@ TEST(IniFile, ReadsAsTheProfileFunctionsDo) {
     const QString path = temp.Write("read.ini", c.file);
     EXPECT_EQ(ReadProfileString(path, c.section, c.key, c.defaultValue), c.expected);
   }
-  const QString utf16 =
-      temp.Write("utf16.ini", EncodeText(QString::fromUtf8("[Sezione]\r\n città = \"Forlì\" \r\n"), TextEncoding::Utf16LittleEndian));
+  const QString utf16 = temp.Write("utf16.ini", EncodeText(QString::fromUtf8("[Sezione]\r\n città = \"Forlì\" \r\n"),
+                                                           TextEncoding::Utf16LittleEndian));
   EXPECT_EQ(ReadProfileString(utf16, "SEZIONE", QString::fromUtf8("CITTÀ"), "d"), QString::fromUtf8("Forlì"));
 }
 
@@ -153,7 +155,8 @@ TEST(IniFile, WritesAsTheProfileFunctionsDoAndRefuseWhatCouldNotBeReadBack) {
     bool written;
     QByteArray after;
   } cases[] = {
-      {"header with a note", "[A]\r\nk=1\r\n[B] ; note\r\nk=2\r\n", "B", "k", "9", true, "[A]\r\nk=1\r\n[B] ; note\r\nk=9\r\n"},
+      {"header with a note", "[A]\r\nk=1\r\n[B] ; note\r\nk=2\r\n", "B", "k", "9", true,
+       "[A]\r\nk=1\r\n[B] ; note\r\nk=9\r\n"},
       {"header without bracket", "[C\r\nk=3\r\n", "c", "k", "4", true, "[C\r\nk=4\r\n"},
       {"names given with blanks", "[S]\r\nk=1\r\n", " S ", " k ", "2", true, "[S]\r\nk=2\r\n"},
       {"the key keeps its spelling", "[S]\r\nKey = 1\r\n", "s", "KEY", "2", true, "[S]\r\nKey=2\r\n"},

@@ -94,8 +94,7 @@ TEST(HttpClient, TransportFailuresNameTheHostAndTheReason) {
     client.Head(QString("http://127.0.0.1:%1/p").arg(freePort));
     FAIL();
   } catch (const Exception& error) {
-    EXPECT_TRUE(error.Message().startsWith(QString("Request to 127.0.0.1:%1 failed: ").arg(freePort)))
-        << error.what();
+    EXPECT_TRUE(error.Message().startsWith(QString("Request to 127.0.0.1:%1 failed: ").arg(freePort))) << error.what();
     EXPECT_TRUE(error.Message().contains("onnect")) << error.what();
   }
   EXPECT_THROW(client.Head(""), Exception);
@@ -201,10 +200,12 @@ TEST(HttpClient, PostSendsTheFormAsHttp10WithItsPartHeaders) {
   const std::string expected = "--" + boundary +
                                "\r\nContent-Disposition: form-data; name=\"action\"\r\n"
                                "Content-Type: text/plain\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
-                               "Ombrevia\r\n--" + boundary +
+                               "Ombrevia\r\n--" +
+                               boundary +
                                "\r\nContent-Disposition: form-data; name=\"Empty\"\r\n"
                                "Content-Type: text/plain\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
-                               "\r\n--" + boundary + "--\r\n";
+                               "\r\n--" +
+                               boundary + "--\r\n";
   EXPECT_EQ(request.Body, expected);
 }
 

@@ -100,7 +100,8 @@ TEST(WinInet, ContentLengthThatIsNoNumberIsNotFound) {
       continue;
     }
     quint32 length = 99;
-    EXPECT_FALSE(HttpQueryInfoNumber(open.Request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, length)) << value;
+    EXPECT_FALSE(HttpQueryInfoNumber(open.Request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, length))
+        << value;
     EXPECT_EQ(GetLastError(), ERROR_HTTP_HEADER_NOT_FOUND);
     EXPECT_EQ(length, 99u);
   }
@@ -119,7 +120,8 @@ TEST(WinInet, FailuresCarryTheirErrorNumbers) {
   {
     LoopbackHttpServer server([](const HttpRequest&) { return reply("never"); });
     OpenRequest open("127.0.0.1", server.Port(), "GET", "/");
-    for (const QString& headers : {QString("X-A: 1\rX-Evil: 2"), QString("X-A: 1\nX-Evil: 2"), QString("X-A: 1") + QChar(0)}) {
+    for (const QString& headers :
+         {QString("X-A: 1\rX-Evil: 2"), QString("X-A: 1\nX-Evil: 2"), QString("X-A: 1") + QChar(0)}) {
       EXPECT_FALSE(HttpSendRequestW(open.Request, headers, {}));
       EXPECT_EQ(GetLastError(), ERROR_HTTP_INVALID_HEADER);
     }
@@ -222,8 +224,10 @@ TEST(WinInet, CrackUrl) {
     QString url;
     quint32 error;
   };
-  for (const Refused& c : {Refused{"ftp://h/x", ERROR_INTERNET_UNRECOGNIZED_SCHEME}, Refused{"no scheme", ERROR_INTERNET_UNRECOGNIZED_SCHEME},
-                           Refused{"http://h:99999/x", ERROR_INTERNET_INVALID_URL}, Refused{"http:///x", ERROR_INTERNET_INVALID_URL}}) {
+  for (const Refused& c :
+       {Refused{"ftp://h/x", ERROR_INTERNET_UNRECOGNIZED_SCHEME},
+        Refused{"no scheme", ERROR_INTERNET_UNRECOGNIZED_SCHEME},
+        Refused{"http://h:99999/x", ERROR_INTERNET_INVALID_URL}, Refused{"http:///x", ERROR_INTERNET_INVALID_URL}}) {
     UrlComponents parts;
     EXPECT_FALSE(InternetCrackUrlW(c.url, 0, parts)) << c.url.toStdString();
     EXPECT_EQ(GetLastError(), c.error) << c.url.toStdString();

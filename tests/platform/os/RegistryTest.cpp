@@ -54,7 +54,8 @@ TEST(Registry, ADamagedRootFileIsAnErrorAndStaysAsItIs) {
   const RegistryFolder location(temp.Path());
   Registry open;
   ASSERT_TRUE(open.OpenKey(HKEY_CURRENT_USER, "K", true));
-  for (const QByteArray& damaged : {QByteArray("{\"keys\": {\"K\": "), QByteArray("[1, 2]"), QByteArray("\xFF\xFE garbage")}) {
+  for (const QByteArray& damaged :
+       {QByteArray("{\"keys\": {\"K\": "), QByteArray("[1, 2]"), QByteArray("\xFF\xFE garbage")}) {
     SCOPED_TRACE(damaged.toStdString());
     const QString path = temp.Write("HKEY_CURRENT_USER.json", damaged);
     Registry key;

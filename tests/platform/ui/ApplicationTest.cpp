@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QWidget>
 
-#include "platform/ui/Application.h"
 #include "platform/base/Exception.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/StyleManager.h"
 #include "tests/support/Fakes.h"
 

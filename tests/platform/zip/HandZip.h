@@ -48,8 +48,8 @@ inline Entry MakeEntry(const QByteArray& name, const QByteArray& content, bool d
   Entry entry;
   entry.record.name = name;
   entry.record.method = deflate ? 8 : 0;
-  entry.record.crc = static_cast<quint32>(
-      ::crc32(::crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(content.constData()), static_cast<uInt>(content.size())));
+  entry.record.crc = static_cast<quint32>(::crc32(
+      ::crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(content.constData()), static_cast<uInt>(content.size())));
   entry.data = deflate ? RawDeflate(content) : content;
   entry.record.compressedSize = static_cast<quint32>(entry.data.size());
   entry.record.uncompressedSize = static_cast<quint32>(content.size());

@@ -43,7 +43,8 @@ TEST(ZipFile, InfoZipReadsWhatItWritesAndItReadsWhatInfoZipWrites) {
   ASSERT_TRUE(infozip::TestPasses(temp.Path() + "ours.zip"));
   EXPECT_EQ(infozip::Names(temp.Path() + "ours.zip"), names);
   ASSERT_EQ(RunTool("unzip", {"-q", temp.Path() + "ours.zip", "-d", temp.Path() + "by-unzip"}).code, 0);
-  for (const File& f : files) EXPECT_EQ(ReadFile(temp.Path() + "by-unzip/" + f.name), f.content) << f.name.toStdString();
+  for (const File& f : files)
+    EXPECT_EQ(ReadFile(temp.Path() + "by-unzip/" + f.name), f.content) << f.name.toStdString();
 
   // Info-ZIP's own archive, deflated and stored, read and extracted here.
   for (const QString& level : {QStringLiteral("-6"), QStringLiteral("-0")}) {
@@ -160,7 +161,7 @@ TEST(ZipFile, EntriesThatShareOrOverlapTheirDataAreRefused) {
                   zip.Open(c.archive, ZipMode::Read);
                   zip.ExtractAll(out);
                 }).contains(c.message));
-    EXPECT_TRUE(IsEmptyFolder(out));          // refused before the first file
+    EXPECT_TRUE(IsEmptyFolder(out));               // refused before the first file
     EXPECT_FALSE(infozip::TestPasses(c.archive));  // Info-ZIP refuses them too
   }
 }
@@ -198,8 +199,9 @@ TEST(ZipFile, ExtractionStaysWithinItsLimitAndTheFreeSpace) {
   ZipFile zip;
   zip.Open(archive, ZipMode::Read);
   zip.SetExtractLimit(250000);
-  EXPECT_TRUE(ErrorOf([&] { zip.ExtractAll(temp.Path() + "limited"); })
-                  .contains("would write 300000 bytes, more than the limit of 250000 bytes"));
+  EXPECT_TRUE(ErrorOf([&] {
+                zip.ExtractAll(temp.Path() + "limited");
+              }).contains("would write 300000 bytes, more than the limit of 250000 bytes"));
   EXPECT_TRUE(IsEmptyFolder(temp.Path() + "limited"));
   zip.Extract("b", temp.Path() + "limited");  // one entry fits
   EXPECT_EQ(ReadFile(temp.Path() + "limited/b"), PatternBytes(100000));
