@@ -122,15 +122,17 @@ class FakeClock final : public Clock {
   qint64 NowMs() const override { return Now.load(); }
   void SleepMs(qint64 ms) override { Advance(ms); }
   // A wait gives the other threads a short real moment to deliver an event; without one,
-  // the whole wait passes on this clock at once.
+  // the whole wait passes on this clock at once (unless WaitsMoveTime is false: then only
+  // the test moves the time, however slowly the machine delivers the event).
   bool WaitMs(qint64 ms, const std::function<bool(qint64 realMs)>& waitForEvent) override {
     const bool woken = waitForEvent(std::min(ms, RealWaitMs));
-    if (!woken) Advance(ms);
+    if (!woken && WaitsMoveTime) Advance(ms);
     return woken;
   }
   void Advance(qint64 ms) { Now += ms; }
   std::atomic<qint64> Now{1000000};
   qint64 RealWaitMs = 20;
+  bool WaitsMoveTime = true;
 
  private:
   const ScopedService<Clock> FInstalled{*this};
