@@ -132,4 +132,17 @@ class Builder {
   QByteArray FBody;
 };
 
+// An overlapping-entry bomb: `count` central records, named "<i><suffix>", all pointing at
+// one deflated block of `size` zero bytes.
+inline QByteArray SharedBlockBomb(int count, int size, const QByteArray& suffix = {}) {
+  Builder bomb;
+  const Record kernel = bomb.Put("0" + suffix, QByteArray(size, '\0'));
+  for (int i = 1; i < count; ++i) {
+    Record copy = kernel;
+    copy.name = QByteArray::number(i) + suffix;
+    bomb.records.push_back(copy);
+  }
+  return bomb.Finish();
+}
+
 }  // namespace handzip

@@ -126,14 +126,7 @@ TEST(ZipFile, UpdateKeepsTheArchiveComment) {
 TEST(ZipFile, EntriesThatShareOrOverlapTheirDataAreRefused) {
   TempFolder temp;
   // Twenty records on one deflated block: 20 x 10 MiB from about 10 KiB.
-  handzip::Builder shared;
-  const handzip::Record kernel = shared.Put("0", QByteArray(10 << 20, '\0'));
-  for (int i = 1; i < 20; ++i) {
-    handzip::Record copy = kernel;
-    copy.name = QByteArray::number(i);
-    shared.records.push_back(copy);
-  }
-  const QString sharedBomb = temp.Write("shared.zip", shared.Finish());
+  const QString sharedBomb = temp.Write("shared.zip", handzip::SharedBlockBomb(20, 10 << 20));
 
   // An entry whose stored data holds the next entry, header and all.
   const handzip::Entry inner = handzip::MakeEntry("inner.bin", QByteArray(1 << 20, 'i'));
