@@ -140,7 +140,8 @@ void HttpClient::runTransfer(const QString& url, QByteArray* body) {
   if (end != net::DriveEnd::Finished) throw Exception(QStringLiteral("Connection closed."));
   const net::Failure failure = transfer.Result();
   if (failure == net::Failure::TooLarge) throw Exception(transfer.FailureText());
-  RaiseIfTransportSecurityFailure(transfer.Code(), hostOf(url), transfer.FailureText().toUtf8().constData());
+  if (failure == net::Failure::Certificate || failure == net::Failure::SecureConnection)
+    throw SecureConnectionRefused(hostOf(url), transfer.FailureText());
   if (failure != net::Failure::None) throw Exception(transportFailure(url, transfer.FailureText()));
 }
 

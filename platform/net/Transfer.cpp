@@ -51,6 +51,9 @@ Failure FailureOf(CURLcode code) {
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_ISSUER_ERROR: return Failure::Certificate;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH: return Failure::SecureConnection;
     case CURLE_WEIRD_SERVER_REPLY: return Failure::InvalidReply;
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR: return Failure::ConnectionReset;

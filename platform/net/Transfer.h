@@ -44,7 +44,8 @@ enum class Failure {
   CannotConnect,
   InvalidUrl,
   UnsupportedScheme,
-  Certificate,
+  Certificate,       // the peer's certificate is not trusted, not for this host or out of date
+  SecureConnection,  // the secure connection could not be set up
   InvalidReply,
   ConnectionReset,
   ConnectionAborted,
@@ -116,8 +117,6 @@ class Transfer {
   Failure Result() const;
   // libcurl's words for the failure, for a person to read.
   QString FailureText() const;
-  // libcurl's own code for the way the transfer ended (CURLE_OK while running).
-  CURLcode Code() const { return FFinished ? FResult : CURLE_OK; }
   qint64 BodyReceived() const { return FBodyReceived; }
   bool HasBody() const { return !FPending.isEmpty(); }
   // Up to `max` held body bytes, removed from the buffer.

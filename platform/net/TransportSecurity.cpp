@@ -54,17 +54,6 @@ void ApplyExtraCaBundle(CURL* easy, const QByteArray& bundle) {
   curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob);
 }
 
-void RaiseIfTransportSecurityFailure(int curlCode, const QString& host, const char* detail) {
-  const auto code = static_cast<CURLcode>(curlCode);
-  switch (code) {
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_ISSUER_ERROR:
-    case CURLE_SSL_INVALIDCERTSTATUS:
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH: break;
-    default: return;
-  }
-  const QString why = detail && *detail ? QString::fromUtf8(detail) : QString::fromUtf8(curl_easy_strerror(code));
-  throw TransportSecurityError(QStringLiteral("The secure connection to %1 was refused: %2").arg(host, why));
+TransportSecurityError SecureConnectionRefused(const QString& host, const QString& reason) {
+  return TransportSecurityError(QStringLiteral("The secure connection to %1 was refused: %2").arg(host, reason));
 }

@@ -31,6 +31,5 @@ void ApplyExtraCaBundle(CURL* easy, const QByteArray& bundle);
 // Raises Exception as above.
 QByteArray CaBundleWith(const QString& extraCaFile);
 
-// Raises TransportSecurityError, saying which host and why, when `curlCode` is a failure of the
-// secure connection; returns otherwise. `detail` is libcurl's error text for the transfer.
-void RaiseIfTransportSecurityFailure(int curlCode, const QString& host, const char* detail);
+// The error for a secure connection to `host` refused for `reason`, saying which host and why.
+TransportSecurityError SecureConnectionRefused(const QString& host, const QString& reason);

@@ -95,6 +95,7 @@ quint32 errorFor(net::Failure failure) {
     case net::Failure::InvalidReply: return ERROR_HTTP_INVALID_SERVER_RESPONSE;
     case net::Failure::ConnectionReset: return ERROR_INTERNET_CONNECTION_RESET;
     case net::Failure::ConnectionAborted: return ERROR_INTERNET_CONNECTION_ABORTED;
+    case net::Failure::SecureConnection:
     case net::Failure::TooLarge:
     case net::Failure::Internal: return ERROR_INTERNET_INTERNAL_ERROR;
   }
