@@ -1,15 +1,17 @@
-// The ranged download: HEAD for the size, then consecutive 32 KiB ranges, each checked
-// against what was asked and appended to the package file as it arrives, with the
-// progress bar over the whole package.
+// The ranged download: HEAD for the size and validator, then the 32 KiB ranges
+// (RangedDownload.h), continuing what an earlier run left when the package is unchanged,
+// with the progress bar over the whole package.
 #include <QFileInfo>
 #include <QLabel>
-#include <QRegularExpression>
 #include <QStorageInfo>
+#include <algorithm>
 
 #include "app/DownloadServerSetting.h"
 #include "app/GradientProgressBar.h"
 #include "app/OmbreviaMainForm.h"
 #include "app/PackageFile.h"
+#include "app/RangedDownload.h"
+#include "app/ResumeRecord.h"
 #include "app/SafeFileName.h"
 #include "platform/base/Dialogs.h"
 #include "platform/base/Exception.h"
@@ -20,24 +22,12 @@
 
 namespace {
 
-constexpr qint64 kRangeSize = 32768;
-constexpr int kOk = 200;
 constexpr int kPartialContent = 206;
 constexpr qint64 kPumpIntervalMs = 15;
-// A whole-file reply is held in memory until it is complete: only a package this small may
-// come that way; a larger one must come in ranges, whatever length the HEAD announced.
-constexpr qint64 kMaxWholeReplyBytes = 256 * 1024 * 1024;
+// More than one change of package during one download is a server that cannot be followed.
+constexpr int kMostStarts = 2;
 
 bool terminating() { return Application::Instance()->Terminated(); }
-
-// The last range asks up to the length itself: servers read a last position past the end as the end.
-qint64 askedRangeEnd(qint64 start, qint64 length) {
-  return start + kRangeSize < length ? start + kRangeSize - 1 : length;
-}
-
-QByteArray rangeHeader(qint64 start, qint64 length) {
-  return "bytes=" + QByteArray::number(start) + '-' + QByteArray::number(askedRangeEnd(start, length));
-}
 
 // `text` with control characters made visible, for a message about a stranger's name.
 QString printable(const QString& text) {
@@ -49,13 +39,14 @@ QString printable(const QString& text) {
   return shown;
 }
 
-// True when `contentRange` is exactly "bytes first-last/length" ("*" allowed for the length).
-bool contentRangeMatches(const QByteArray& contentRange, qint64 first, qint64 last, qint64 length) {
-  static const QRegularExpression form(QStringLiteral("^bytes (\\d{1,18})-(\\d{1,18})/(\\d{1,18}|\\*)$"));
-  const QRegularExpressionMatch match = form.match(QString::fromLatin1(contentRange.trimmed()));
-  if (!match.hasMatch()) return false;
-  return match.captured(1).toLongLong() == first && match.captured(2).toLongLong() == last &&
-         (match.captured(3) == QLatin1String("*") || match.captured(3).toLongLong() == length);
+// The HEAD's strong ETag, else its Last-Modified: what If-Range may name. Empty when the
+// reply gives neither in a form that may be sent back.
+QByteArray validatorOf(const HttpClient& client) {
+  QByteArray validator = client.ResponseHeader("ETag");
+  if (validator.isEmpty() || validator.startsWith("W/")) validator = client.ResponseHeader("Last-Modified");
+  constexpr qsizetype kLongestValidator = 256;
+  const bool sendable = std::all_of(validator.begin(), validator.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+  return sendable && validator.size() <= kLongestValidator ? validator : QByteArray();
 }
 
 }  // namespace
@@ -76,17 +67,23 @@ void TMainFormDownloadSetup::DownloadFile(QObject*, bool Installa) {
   }
   const QString targetPath = paths::IncludeTrailingPathDelimiter(FPercorsoDest) + FDownloadFileName;
   IdHTTP1->SetTransportSecurity({CaCertificatesSetting()});
-  try {
-    FExpectedLength = IdHTTP1->Head(FDownloadUrl);
-  } catch (const TransportSecurityError&) {
-    throw;  // the user must learn which host could not be trusted, and why
-  } catch (const std::exception&) {
-    if (terminating()) return;  // the user closed the window: not an error
-    ShowMessage(QStringLiteral("File ") + FDownloadFileName + QStringLiteral(" non trovato!!!"));
-    return;
+  for (int start = 1;; ++start) {
+    try {
+      FExpectedLength = IdHTTP1->Head(FDownloadUrl);
+    } catch (const TransportSecurityError&) {
+      throw;  // the user must learn which host could not be trusted, and why
+    } catch (const std::exception&) {
+      if (terminating()) return;  // the user closed the window: not an error
+      ShowMessage(QStringLiteral("File ") + FDownloadFileName + QStringLiteral(" non trovato!!!"));
+      return;
+    }
+    const ReceiveEnd end = receiveRanges(targetPath, FExpectedLength, validatorOf(*IdHTTP1));
+    if (end == ReceiveEnd::Stopped || terminating()) return;
+    if (end == ReceiveEnd::Complete) break;
+    if (start == kMostStarts)
+      throw Exception(QStringLiteral("Download of %1 failed: the package changed on the server during the download.")
+                          .arg(FDownloadFileName));
   }
-  requireRoomFor(FExpectedLength);
-  if (!receiveRanges(targetPath, FExpectedLength) || terminating()) return;
   if (!packageTrusted(targetPath)) return;
   runCompletionActions(Installa, targetPath);
 }
@@ -103,59 +100,46 @@ void TMainFormDownloadSetup::requireRoomFor(qint64 length) const {
                         .arg(storage.rootPath()));
 }
 
-Exception TMainFormDownloadSetup::rangeError(const QByteArray& range, const QString& what) const {
-  return Exception(
-      QStringLiteral("Download of %1 failed at %2: %3").arg(FDownloadFileName, QString::fromLatin1(range), what));
-}
-
-bool TMainFormDownloadSetup::receiveRanges(const QString& targetPath, qint64 expectedLength) {
+// Continues the file an earlier run left when the record of it names this very package
+// (path, URL, length and validator); any other record is dropped, and the file starts anew.
+TMainFormDownloadSetup::ReceiveEnd TMainFormDownloadSetup::receiveRanges(const QString& targetPath,
+                                                                         qint64 expectedLength,
+                                                                         const QByteArray& validator) {
+  if (expectedLength <= 0) return ReceiveEnd::Complete;  // nothing to fetch
+  PackageSource source{FDownloadUrl, FDownloadFileName, expectedLength, validator};
   PackageFile package(targetPath);
-  QByteArray range;  // only the range in flight is held in memory
-  while (package.Size() < expectedLength) {
-    const qint64 start = package.Size();
-    const qint64 last = std::min(askedRangeEnd(start, expectedLength), expectedLength - 1);
-    const QByteArray header = rangeHeader(start, expectedLength);
-    FBytesBeforeRange = start;
-    const qint64 rangeLength = last - start + 1;
-    // A server that ignores Range may answer with the whole package; a 206 is held to the range.
-    IdHTTP1->SetMaxBodySize(expectedLength <= kMaxWholeReplyBytes ? expectedLength : rangeLength, rangeLength);
-    try {
-      IdHTTP1->Get(FDownloadUrl, header, range);
-    } catch (const std::exception& failure) {
-      if (terminating()) return false;  // dropped for a stop by the user
-      throw rangeError(header, QString::fromUtf8(failure.what()));
-    }
-    if (terminating()) return false;  // what this GET added is not written
-    if (IdHTTP1->ResponseCode() == kPartialContent) {
-      const QByteArray contentRange = IdHTTP1->ResponseHeader("Content-Range");
-      if (!contentRangeMatches(contentRange, start, last, expectedLength))
-        throw rangeError(header, QStringLiteral("the reply's Content-Range is \"%1\" instead of \"bytes %2-%3/%4\".")
-                                     .arg(QString::fromLatin1(contentRange))
-                                     .arg(start)
-                                     .arg(last)
-                                     .arg(expectedLength));
-      if (range.size() != rangeLength)
-        throw rangeError(header,
-                         QStringLiteral("the reply holds %1 bytes instead of %2.").arg(range.size()).arg(rangeLength));
-      package.Append(range);
-    } else if (IdHTTP1->ResponseCode() == kOk) {
-      if (range.size() != expectedLength)
-        throw rangeError(
-            header,
-            QStringLiteral("the whole-file reply holds %1 bytes instead of %2.").arg(range.size()).arg(expectedLength));
-      package.Replace(range);  // the server ignored Range and sent the whole package
-    } else {
-      throw rangeError(header, QStringLiteral("the reply has status %1 instead of 206.").arg(IdHTTP1->ResponseCode()));
-    }
+  const ResumeRecord wanted{targetPath, FDownloadUrl, expectedLength, validator, 0};
+  const std::optional<ResumeRecord> record = LoadResumeRecord();
+  const bool resumable =
+      record && record->SamePackage(wanted) && (record->Good % kRangeSize == 0 || record->Good == expectedLength);
+  if (!(resumable && package.ContinueAt(record->Good)) && record) ForgetResumeRecord();
+  requireRoomFor(expectedLength - package.Size());
+
+  FBytesBeforeRange = package.Size();
+  cxProgressBar1->SetMax(100);
+  cxProgressBar1->SetPosition(progressPosition(0));
+  LabelAvanzamento->setText(QStringLiteral("Download... ") + FDownloadFileName);
+  RangedDownload download(*IdHTTP1, package, source, DownloadConnectionsSetting());
+  download.Stopping = terminating;
+  download.Pump = [this] { pumpWhenDue(); };
+  download.Settled = [this](qint64 settled) {
+    FBytesBeforeRange = settled;
+    cxProgressBar1->SetPosition(progressPosition(0));
+  };
+  switch (download.Run()) {
+    case RangedDownload::End::Stopped: return ReceiveEnd::Stopped;
+    case RangedDownload::End::PackageChanged: ForgetResumeRecord(); return ReceiveEnd::PackageChanged;
+    case RangedDownload::End::Complete: break;
   }
   // Checked on disk: what the completion actions will hand on is the file, not our count.
   const qint64 onDisk = QFileInfo(targetPath).size();
-  if (expectedLength > 0 && onDisk != expectedLength)
+  if (onDisk != expectedLength)
     throw Exception(QStringLiteral("Download of %1 failed: the file holds %2 bytes instead of the announced %3.")
                         .arg(FDownloadFileName)
                         .arg(onDisk)
                         .arg(expectedLength));
-  return true;
+  ForgetResumeRecord();
+  return ReceiveEnd::Complete;
 }
 
 double TMainFormDownloadSetup::progressPosition(qint64 receivedInRange) const {

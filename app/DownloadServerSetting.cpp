@@ -1,5 +1,7 @@
 #include "app/DownloadServerSetting.h"
 
+#include <algorithm>
+
 #include "settings/QnSharedFolders.h"
 
 namespace {
@@ -22,4 +24,11 @@ QString CaCertificatesSetting() { return commonSetting(QStringLiteral("CaCertifi
 QString PackagePublicKeySetting() {
   const QString key = commonSetting(QStringLiteral("PackagePublicKey"));
   return key.isEmpty() ? QStringLiteral(QUARNELL_PACKAGE_PUBLIC_KEY) : key;
+}
+
+int DownloadConnectionsSetting() {
+  constexpr int kMostConnections = 16;
+  bool ok = false;
+  const int connections = commonSetting(QStringLiteral("DownloadConnections")).toInt(&ok);
+  return ok && connections >= 1 ? std::min(connections, kMostConnections) : kDefaultDownloadConnections;
 }

@@ -13,3 +13,8 @@ QString CaCertificatesSetting();
 // The package-signing public key in force: "PackagePublicKey" (the base64 key line of a
 // minisign.pub), else the key compiled in; empty when packages are not to be verified.
 QString PackagePublicKeySetting();
+
+// How many connections a download may open to the package's server ("DownloadConnections",
+// 1 to 16): 1 fetches one range at a time. The default when unset or unreadable.
+inline constexpr int kDefaultDownloadConnections = 4;
+int DownloadConnectionsSetting();

@@ -79,8 +79,8 @@ class TMainFormDownloadSetup : public QWidget {
   void wireHttpClient();
   void runCompletionActions(bool Installa, const QString& targetPath);
   void installPackage(const QString& targetPath);
-  bool receiveRanges(const QString& targetPath, qint64 expectedLength);
-  Exception rangeError(const QByteArray& range, const QString& what) const;
+  enum class ReceiveEnd { Complete, Stopped, PackageChanged };
+  ReceiveEnd receiveRanges(const QString& targetPath, qint64 expectedLength, const QByteArray& validator);
   // Raises Exception when the folder's disk has less free space than `length` bytes.
   void requireRoomFor(qint64 length) const;
   bool packageTrusted(const QString& targetPath);
@@ -101,7 +101,7 @@ class TMainFormDownloadSetup : public QWidget {
   bool FStartPending = false;       // the start message came before the window was on screen
   bool FDownloading = false;        // guards against a download nested in a progress event
   qint64 FExpectedLength = -1;      // Content-Length of the HEAD reply
-  qint64 FBytesBeforeRange = 0;     // package bytes written before the range in flight
+  qint64 FBytesBeforeRange = 0;     // package bytes written or held before the ranges in flight
   bool FFetchingSignature = false;  // the bar stays full while the signature arrives
   QString FDownloadSha256;          // the reply's "DownloadSha256", empty when it gave none
   qint64 FLastPumpMs = std::numeric_limits<qint64>::min() / 2;  // Clock time of the last pump

@@ -1,8 +1,8 @@
-// A synchronous HTTP client on one kept-alive connection: HEAD, GET with a Range header,
-// POST of a multipart form. While a reply body arrives it raises the transfer events on
-// the calling thread, so their handlers may pump the message queue; OnWait is raised at
-// short intervals whenever the server sends nothing, so a silent server never freezes the
-// caller. Cookies set by replies are sent back; redirects are not followed.
+// A synchronous HTTP client on kept-alive connections: HEAD, GET with a Range header, POST
+// of a multipart form, and several ranged GETs of one URL in flight at once. While a reply body arrives it raises the
+// transfer events on the calling thread, so their handlers may pump the message queue; OnWait is raised at short
+// intervals whenever the server sends nothing, so a silent server never freezes the caller. Cookies set by replies are
+// sent back; redirects are not followed.
 //
 // Only http and https are fetched, and certificates are always verified (TransportSecurity.h).
 //
@@ -12,11 +12,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <functional>
 #include <limits>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "platform/net/TransportSecurity.h"
 
@@ -27,6 +29,32 @@ struct RequestOptions;
 }  // namespace net
 
 enum class WorkMode { Read, Write };
+
+// One ranged GET for HttpClient::StartRange.
+struct RangeRequest {
+  QString Url;
+  QByteArray Range;                                            // the Range header's value, "bytes=0-32767"
+  QList<QByteArray> ExtraHeaders;                              // further "Name: value" lines, such as an If-Range
+  qint64 Tag = 0;                                              // comes back with the reply
+  qint64 MaxBody = std::numeric_limits<qint64>::max();         // for a reply that is not a 206
+  qint64 MaxPartialBody = std::numeric_limits<qint64>::max();  // for a 206
+};
+
+// How a ranged GET ended.
+struct RangeReply {
+  enum class Outcome {
+    Replied,         // a whole reply arrived, whatever its status
+    TransientError,  // no whole reply, for a reason that may pass: reset, refused, closed, time-out
+    Error,           // no whole reply, and asking again would not help (too large, not HTTP...)
+  };
+  qint64 Tag = 0;
+  Outcome Result = Outcome::Replied;
+  int Status = 0;  // 0 when no status line arrived
+  QByteArray Body;
+  QByteArray ContentRange;  // the reply's Content-Range, empty when none
+  QByteArray RetryAfter;    // the reply's Retry-After, empty when none
+  QString FailureText;      // why, unless Replied
+};
 
 class HttpClient {
  public:
@@ -75,8 +103,27 @@ class HttpClient {
   QByteArray ResponseHeader(const char* name) const;
 
   // Drops the connection; safe from inside a transfer event. The request in progress
-  // then raises Exception unless its body was already complete.
+  // then raises Exception unless its body was already complete; so do the ranges in flight.
   void Disconnect() { FDropRequested = true; }
+
+  // Ranges in flight. They use the request headers, cookies and transport security above,
+  // share at most `connections` connections to a host (1 by default; HTTP/2 streams of a
+  // TLS server share one), and leave the single requests above unusable until they are
+  // all over. Replies come back in the order they end.
+  void SetConnectionLimit(int connections);
+  int ConnectionLimit() const { return FConnectionLimit; }
+  // Starts `request`; raises Exception while a single request runs.
+  void StartRange(const RangeRequest& request);
+  int RangesInFlight() const;
+  // Runs the ranges in flight until one or more end and returns those. While bodies arrive
+  // it raises OnWork with the bytes the ranges in flight have received so far (no begin or
+  // end event), and OnWait when nothing arrives. When nothing at all arrives for 60 s, every
+  // range in flight ends as a transient error. Raises Exception "Connection closed." after
+  // Disconnect (every range is dropped), and TransportSecurityError when a secure connection
+  // is refused (every range is dropped too).
+  std::vector<RangeReply> WaitForRanges();
+  // Drops every range in flight and closes its connection.
+  void DropRanges();
 
  private:
   enum class Method { Head, Get, Post };
@@ -93,7 +140,15 @@ class HttpClient {
   void runTransfer(const QString& url, QByteArray* body);
   void raiseTransferEvents(TransferEvents& events, qint64 nowMs);
 
+  struct RangeSlot;
+  struct CurlHandles;
+  RangeReply finishedRange(RangeSlot& slot);
+  void raiseRangeProgress(qint64& reported, qint64& lastEventMs, qint64 nowMs);
+
+  std::unique_ptr<CurlHandles> FCurl;  // the multi handle and the share, before the transfers
   std::unique_ptr<net::Transfer> FTransfer;
+  std::vector<std::unique_ptr<RangeSlot>> FRanges;  // in flight and idle, reused
+  int FConnectionLimit = 1;
   std::map<QByteArray, QByteArray> FHeaders;
   qint64 FMaxBodySize = std::numeric_limits<qint64>::max();
   qint64 FMaxPartialBodySize = -1;  // -1: as FMaxBodySize

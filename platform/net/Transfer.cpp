@@ -64,12 +64,12 @@ Failure FailureOf(CURLcode code) {
   }
 }
 
-Transfer::Transfer() {
+Transfer::Transfer(CURLM* sharedMulti) : FMulti(sharedMulti), FOwnsMulti(sharedMulti == nullptr) {
   InitialiseCurlOnce();
   FEasy = curl_easy_init();
-  FMulti = curl_multi_init();
+  if (FOwnsMulti) FMulti = curl_multi_init();
   if (!FEasy || !FMulti) {
-    if (FMulti) curl_multi_cleanup(FMulti);
+    if (FMulti && FOwnsMulti) curl_multi_cleanup(FMulti);
     if (FEasy) curl_easy_cleanup(FEasy);
     throw Exception(QStringLiteral("The HTTP client could not be created."));
   }
@@ -77,7 +77,7 @@ Transfer::Transfer() {
 
 Transfer::~Transfer() {
   Stop();
-  curl_multi_cleanup(FMulti);
+  if (FOwnsMulti) curl_multi_cleanup(FMulti);
   curl_easy_cleanup(FEasy);
 }
 
@@ -120,8 +120,15 @@ void Transfer::Start(const RequestOptions& options) {
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+  curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION,
-                   static_cast<long>(options.Http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1));
+                   static_cast<long>(options.Http10       ? CURL_HTTP_VERSION_1_0
+                                     : options.AllowHttp2 ? CURL_HTTP_VERSION_2TLS
+                                                          : CURL_HTTP_VERSION_1_1));
+  // Wait for a connection that may multiplex rather than open one more per request.
+  curl_easy_setopt(easy, CURLOPT_PIPEWAIT, options.AllowHttp2 ? 1L : 0L);
+  // Before the cookie engine: a shared cookie store replaces the handle's own.
+  curl_easy_setopt(easy, CURLOPT_SHARE, options.Share);
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, options.ConnectTimeoutSeconds);  // 0: libcurl's own
   if (options.KeepCookies && !FCookieEngineOn) {
     curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");  // on, nothing loaded
@@ -150,21 +157,24 @@ void Transfer::Start(const RequestOptions& options) {
   FAttached = true;
 }
 
-void Transfer::performOnce() {
+void Transfer::PerformAll(CURLM* multi) {
   int running = 0;
-  curl_multi_perform(FMulti, &running);
+  curl_multi_perform(multi, &running);
   int queued = 0;
-  while (CURLMsg* message = curl_multi_info_read(FMulti, &queued))
-    if (message->msg == CURLMSG_DONE) {
-      FFinished = true;
-      FResult = message->data.result;
-    }
+  while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+    if (message->msg != CURLMSG_DONE) continue;
+    Transfer* transfer = nullptr;
+    curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
+    if (!transfer) continue;
+    transfer->FFinished = true;
+    transfer->FResult = message->data.result;
+  }
 }
 
-bool Transfer::waitForActivity(int pollMs) {
-  return Clock::Current().WaitMs(pollMs, [this](qint64 realMs) {
+bool Transfer::WaitForActivity(CURLM* multi, int pollMs) {
+  return Clock::Current().WaitMs(pollMs, [multi](qint64 realMs) {
     int ready = 0;
-    curl_multi_poll(FMulti, nullptr, 0, static_cast<int>(realMs), &ready);
+    curl_multi_poll(multi, nullptr, 0, static_cast<int>(realMs), &ready);
     return ready > 0;
   });
 }
@@ -174,7 +184,7 @@ DriveEnd Transfer::Drive(const DriveRules& rules) {
   qint64 quietSince = clock.NowMs();
   qint64 seen = FBytesSeen;
   for (;;) {
-    if (FAttached && !FFinished) performOnce();
+    if (FAttached && !FFinished) PerformAll(FMulti);
     if (rules.EachPass) rules.EachPass();
     if (rules.Done && rules.Done()) return DriveEnd::Done;
     if (FFinished || !FAttached) return DriveEnd::Finished;
@@ -185,7 +195,7 @@ DriveEnd Transfer::Drive(const DriveRules& rules) {
     } else if (rules.QuietLimitMs > 0 && clock.NowMs() - quietSince > rules.QuietLimitMs && !FPaused) {
       return DriveEnd::TimedOut;
     }
-    waitForActivity(rules.PollMs);
+    WaitForActivity(FMulti, rules.PollMs);
   }
 }
 

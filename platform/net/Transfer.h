@@ -1,9 +1,9 @@
 // The one libcurl transfer engine under HttpClient and the WinInet-like layer: an easy
-// handle on a multi handle of its own, the reply header parser, the body buffer, the poll
-// loop with its time-outs on the Clock, and the mapping of libcurl's failures. Internal to
-// platform/net.
+// handle on a multi handle (its own, or one several transfers share), the reply header
+// parser, the body buffer, the poll loop with its time-outs on the Clock, and the mapping
+// of libcurl's failures. Internal to platform/net.
 //
-// Threads: one Transfer is used by one thread at a time.
+// Threads: one Transfer, and every transfer on a shared multi handle, is used by one thread at a time.
 #pragma once
 
 #include <curl/curl.h>
@@ -63,6 +63,10 @@ struct RequestOptions {
   Method Verb = Method::Get;
   QByteArray CustomVerb;  // with Method::Custom
   bool Http10 = false;
+  // HTTP/2 where a TLS server offers it, so that requests in flight together share one
+  // connection; HTTP/1.1 otherwise.
+  bool AllowHttp2 = false;
+  CURLSH* Share = nullptr;    // the cookies (and what else it holds) shared with other handles
   QByteArray Body;            // with Method::Post
   QList<QByteArray> Headers;  // "Name: value" lines
   QByteArray UserAgent;       // none when empty
@@ -88,7 +92,9 @@ struct DriveRules {
 
 class Transfer {
  public:
-  Transfer();  // raises Exception when libcurl cannot make the handles
+  // On `sharedMulti` when given (the caller's, outliving this transfer), else on a multi
+  // handle of its own. Raises Exception when libcurl cannot make the handles.
+  explicit Transfer(CURLM* sharedMulti = nullptr);
   ~Transfer();
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
@@ -96,8 +102,13 @@ class Transfer {
   // Sets the handle up for `options` (the one place a request gets its options) and
   // starts it; a transfer still running is dropped first, closing its connection.
   void Start(const RequestOptions& options);
-  // Runs the transfer until `rules` end it or it finishes.
+  // Runs the transfer until `rules` end it or it finishes. On a shared multi handle, only
+  // while no other transfer on it is running.
   DriveEnd Drive(const DriveRules& rules);
+  // For several transfers on one shared multi handle: moves every one of them on, marking
+  // those that ended; then waits up to `pollMs` (Clock time) for network activity.
+  static void PerformAll(CURLM* multi);
+  static bool WaitForActivity(CURLM* multi, int pollMs);
   // Leaves the transfer; an unfinished one loses its connection.
   void Stop();
 
@@ -118,6 +129,8 @@ class Transfer {
   // libcurl's words for the failure, for a person to read.
   QString FailureText() const;
   qint64 BodyReceived() const { return FBodyReceived; }
+  // Header and body bytes received so far: tells a silent peer from a slow one.
+  qint64 BytesSeen() const { return FBytesSeen; }
   bool HasBody() const { return !FPending.isEmpty(); }
   // Up to `max` held body bytes, removed from the buffer.
   QByteArray TakeBody(qsizetype max = std::numeric_limits<qsizetype>::max());
@@ -125,11 +138,10 @@ class Transfer {
  private:
   static size_t onHeader(char* data, size_t size, size_t count, void* self);
   static size_t onBody(char* data, size_t size, size_t count, void* self);
-  void performOnce();
-  bool waitForActivity(int pollMs);
 
   CURL* FEasy = nullptr;
   CURLM* FMulti = nullptr;
+  bool FOwnsMulti = false;
   CurlHeaderList FHeaderList;
   QByteArray FUrl, FBody, FAgent, FUser, FPassword, FCustomVerb;
   char FError[CURL_ERROR_SIZE] = {};
