@@ -81,7 +81,8 @@ void TMainFormDownloadSetup::DownloadFile(QObject*, bool Installa) {
     if (end == ReceiveEnd::Stopped || terminating()) return;
     if (end == ReceiveEnd::Complete) break;
     if (start == kMostStarts)
-      throw Exception(QStringLiteral("Download of %1 failed: the package changed on the server during the download.")
+      throw Exception(QStringLiteral("Download of %1 failed: the server answered a range with the whole package "
+                                     "twice (the package changed, or the server ignores byte ranges).")
                           .arg(FDownloadFileName));
   }
   if (!packageTrusted(targetPath)) return;

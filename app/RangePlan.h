@@ -15,7 +15,7 @@ inline constexpr qint64 kRangeSize = 32768;
 
 struct PackageRange {
   qint64 First = 0;
-  qint64 Last = 0;     // the last byte the range brings
+  qint64 Last = 0;      // the last byte the range brings
   qint64 AskedEnd = 0;  // the end the request names: the last range asks up to the length itself
   qint64 Length() const { return Last - First + 1; }
   QByteArray Header() const;  // "bytes=First-AskedEnd"

@@ -82,8 +82,11 @@ RangedDownload::End RangedDownload::Run() {
     }
   } catch (...) {
     FClient.DropRanges();
-    checkpointOnTheWayOut();
-    if (Stopping()) return End::Stopped;  // dropped for the user's stop: not an error
+    if (Stopping()) {
+      checkpointOnTheWayOut();
+      return End::Stopped;  // dropped for the user's stop: not an error
+    }
+    keepWhatArrivedOnTheWayOut();
     throw;
   }
   FClient.DropRanges();
@@ -99,6 +102,16 @@ void RangedDownload::checkpointOnTheWayOut() {
     checkpoint(true);
   } catch (const std::exception&) {
   }
+}
+
+// A failed range loses only itself and what follows it: the good ranges that arrived
+// before their turn and now continue the file are written.
+void RangedDownload::keepWhatArrivedOnTheWayOut() {
+  try {
+    writeInOrder();
+  } catch (const std::exception&) {
+  }
+  checkpointOnTheWayOut();
 }
 
 void RangedDownload::askWhatMayBeAsked() {
@@ -130,13 +143,12 @@ void RangedDownload::waitForRetries() {
   }
 }
 
-RangedDownload::Verdict RangedDownload::judge(const RangeReply& reply, const PackageRange& range,
-                                              int othersInFlight) {
+RangedDownload::Verdict RangedDownload::judge(const RangeReply& reply, const PackageRange& range, int othersInFlight) {
   const bool askedFromStart = FProbing && range.First == 0;
-  if (reply.Status == kOk && !askedFromStart) {
-    if (!FSource.Validator.isEmpty()) return Verdict::Changed;  // If-Range answers a changed package with all of it
-    throw rangeError(range, statusRefusal(kOk));
-  }
+  // The whole package for a later range: If-Range saying the package changed, or a server
+  // that stopped honouring Range. Either way only a fresh start gives a sound file; the
+  // reply itself was held to the range's length.
+  if (reply.Status == kOk && !askedFromStart) return Verdict::Changed;
   if (reply.Result == RangeReply::Outcome::TransientError) {
     retryOrFail(reply, range, othersInFlight, reply.FailureText);
     return Verdict::Retry;
@@ -161,8 +173,8 @@ RangedDownload::Verdict RangedDownload::judge(const RangeReply& reply, const Pac
                                 .arg(range.Last)
                                 .arg(FSource.Length));
   if (reply.Body.size() != range.Length())
-    throw rangeError(range,
-                     QStringLiteral("the reply holds %1 bytes instead of %2.").arg(reply.Body.size()).arg(range.Length()));
+    throw rangeError(
+        range, QStringLiteral("the reply holds %1 bytes instead of %2.").arg(reply.Body.size()).arg(range.Length()));
   FPlan.Arrived(range, reply.Body);
   if (FProbing) {
     FProbing = false;  // the server honours Range: open the window

@@ -56,6 +56,7 @@ class RangedDownload {
   void writeInOrder();
   void checkpoint(bool now);
   void checkpointOnTheWayOut();
+  void keepWhatArrivedOnTheWayOut();
   Exception rangeError(const PackageRange& range, const QString& why) const;
 
   HttpClient& FClient;
@@ -64,7 +65,7 @@ class RangedDownload {
   RangePlan FPlan;
   int FConnections;
   int FWindow;
-  bool FProbing = true;  // the first range goes alone: it shows whether the server honours Range
+  bool FProbing = true;            // the first range goes alone: it shows whether the server honours Range
   std::map<qint64, int> FRetries;  // by first byte: how often the range was asked again
   ResumeRecord FRecord;
   qint64 FLastCheckpointMs = 0;

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "app/GradientProgressBar.h"
+#include "settings/QnSharedFolders.h"
 #include "tests/app/MainFormFixture.h"
 #include "tools/DemoDownloadService.h"
 
@@ -71,12 +72,16 @@ struct PackageServer {
 
 class DownloadFixture : public MainFormFixture {
  protected:
-  // Starts the service with `package`, makes the window and applies the query's reply.
-  void Prepare(qint64 size) {
+  void TearDown() override { CommonSettings.reset(); }
+
+  // Starts the service with `package`, makes the window and applies the query's reply. One
+  // connection by default: the road where each range waits for the one before.
+  void Prepare(qint64 size, int connections = 1) {
+    CommonSettings = std::make_unique<TQngIniFile>(root.Path() + "qngcommon.ini");
+    CommonSettings->ScriviValore(kCommonSection, "DownloadConnections", QString::number(connections));
     package.Reset();
-    labelsAtBegin.clear();
+    labelsAtWork.clear();
     positions.clear();
-    onBegin = nullptr;
     onWork = nullptr;
     package.Content = PatternBytes(size);
     package.TargetPath = root.Path() + "Quarnell/Download/pkg.bin";
@@ -85,17 +90,12 @@ class DownloadFixture : public MainFormFixture {
     MakeForm();
     ShowAndRunStart();
     ASSERT_EQ(form->DownloadFileName(), "pkg.bin");
-    // Record what the window shows at the start of every range, after its own handler.
-    auto begin = form->IdHTTP1->OnWorkBegin;
-    form->IdHTTP1->OnWorkBegin = [this, begin](WorkMode mode, qint64 max) {
-      begin(mode, max);
-      labelsAtBegin << form->LabelAvanzamento->text();
-      if (onBegin) onBegin(static_cast<int>(labelsAtBegin.size()));
-    };
+    // Record what the window shows as the ranges arrive, after its own handler.
     auto work = form->IdHTTP1->OnWork;
     form->IdHTTP1->OnWork = [this, work](WorkMode mode, qint64 count) {
       work(mode, count);
       positions.push_back(form->cxProgressBar1->Position());
+      labelsAtWork << form->LabelAvanzamento->text();
       if (onWork) onWork();
     };
   }
@@ -110,9 +110,13 @@ class DownloadFixture : public MainFormFixture {
   QByteArray Target() const { return ReadFile(package.TargetPath); }
 
   PackageServer package;
-  QStringList labelsAtBegin;
+  int GetsSoFar() {
+    std::lock_guard lock(package.Mutex);
+    return package.Gets;
+  }
+
+  QStringList labelsAtWork;
   std::vector<double> positions;
-  std::function<void(int range)> onBegin;
   std::function<void()> onWork;
 };
 
@@ -126,7 +130,8 @@ TEST_F(DownloadFixture, FetchesConsecutiveRangesAndAppendsEachToTheFile) {
                                                      "bytes=98304-100000"}));
   EXPECT_EQ(package.FileSizeAtGet, (std::vector<qint64>{-1, 32768, 65536, 98304}));
   EXPECT_EQ(Target(), package.Content);
-  EXPECT_EQ(labelsAtBegin, QStringList(4, "Download... pkg.bin"));
+  ASSERT_FALSE(labelsAtWork.isEmpty());
+  EXPECT_EQ(labelsAtWork, QStringList(labelsAtWork.size(), "Download... pkg.bin"));
   EXPECT_EQ(boxes.Boxes.size(), 0u);
 
   // One connection for HEAD and every range (the query has its own), the cookie sent back.
@@ -167,49 +172,47 @@ TEST_F(DownloadFixture, LastRangeEndsAtTheLengthItself) {
 }
 
 TEST_F(DownloadFixture, FailuresKeepExactlyTheGoodRanges) {
+  FakeClock clock;  // the retries' waits pass at once
+  // A fault on every GET from the third on: a permanent one ends the download at once, a
+  // transient one after the retries.
+  const auto fromThirdGet = [](std::function<void(HttpReply&)> fault) {
+    return [fault](PackageServer& p) {
+      p.Tweak = [fault](int get, HttpReply& r) {
+        if (get >= 3) fault(r);
+      };
+    };
+  };
+  const auto status = [](int code, const char* reason) {
+    return [code, reason](HttpReply& r) {
+      r = HttpReply();
+      r.Status = code;
+      r.Reason = reason;
+    };
+  };
   struct Case {
     const char* name;
     std::function<void(PackageServer&)> script;
     qint64 bytesKept;       // -1: no file at all
     QString boxStartsWith;  // the message or error box shown
+    int gets;               // GETs sent in all
   };
   const Case cases[] = {
-      {"HEAD 404", [](PackageServer& p) { p.HeadStatus = 404; }, -1, "File pkg.bin non trovato!!!"},
-      {"GET 500",
-       [](PackageServer& p) {
-         p.Tweak = [](int get, HttpReply& r) {
-           if (get != 3) return;
-           r = HttpReply();
-           r.Status = 500;
-           r.Reason = "Internal Server Error";
-         };
-       },
-       65536, "Download of pkg.bin failed at bytes=65536-98303: HTTP/1.1 500 Internal Server Error"},
-      {"dropped in a range",
-       [](PackageServer& p) {
-         p.Tweak = [](int get, HttpReply& r) {
-           if (get == 2) r.DropAfterBytes = 1000;
-         };
-       },
-       32768, "Download of pkg.bin failed at bytes=32768-65535: Request to 127.0.0.1:"},
-      {"short 206",
-       [](PackageServer& p) {
-         p.Tweak = [](int get, HttpReply& r) {
-           if (get != 3) return;
-           r.Headers.emplace_back("Content-Length", std::to_string(r.Body.size()));
-           r.OmitContentLength = true;
-           r.Body.resize(500);
-           r.Close = true;
-         };
-       },
-       65536, "Download of pkg.bin failed at bytes=65536-98303: Request to 127.0.0.1:"},
-      {"empty 206 forever",
-       [](PackageServer& p) {
-         p.Tweak = [](int get, HttpReply& r) {
-           if (get == 2) r.Body.clear();
-         };
-       },
-       32768, "Download of pkg.bin failed at bytes=32768-65535: the reply holds 0 bytes instead of 32768."},
+      {"HEAD 404", [](PackageServer& p) { p.HeadStatus = 404; }, -1, "File pkg.bin non trovato!!!", 0},
+      {"GET 404, never asked again", fromThirdGet(status(404, "Not Found")), 65536,
+       "Download of pkg.bin failed at bytes=65536-98303: the reply has status 404 instead of 206.", 3},
+      {"GET 500 on every try", fromThirdGet(status(500, "Internal Server Error")), 65536,
+       "Download of pkg.bin failed at bytes=65536-98303: the reply has status 500 instead of 206.", 8},
+      {"dropped in the range on every try", fromThirdGet([](HttpReply& r) { r.DropAfterBytes = 1000; }), 65536,
+       "Download of pkg.bin failed at bytes=65536-98303: Request to 127.0.0.1:", 8},
+      {"short 206 on every try", fromThirdGet([](HttpReply& r) {
+         r.Headers.emplace_back("Content-Length", std::to_string(r.Body.size()));
+         r.OmitContentLength = true;
+         r.Body.resize(500);
+         r.Close = true;
+       }),
+       65536, "Download of pkg.bin failed at bytes=65536-98303: Request to 127.0.0.1:", 8},
+      {"empty 206", fromThirdGet([](HttpReply& r) { r.Body.clear(); }), 65536,
+       "Download of pkg.bin failed at bytes=65536-98303: the reply holds 0 bytes instead of 32768.", 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -219,6 +222,7 @@ TEST_F(DownloadFixture, FailuresKeepExactlyTheGoodRanges) {
     form->ButtonSalva->click();
     ASSERT_EQ(boxes.Boxes.size(), 1u);
     EXPECT_TRUE(boxes.Boxes[0].Text.startsWith(c.boxStartsWith)) << boxes.Boxes[0].Text.toStdString();
+    EXPECT_EQ(GetsSoFar(), c.gets);
     if (c.bytesKept < 0)
       EXPECT_FALSE(QFileInfo::exists(package.TargetPath));
     else
@@ -240,14 +244,24 @@ TEST_F(DownloadFixture, HeadWithoutLengthSendsNoGetAndLeavesAnExistingFile) {
 }
 
 TEST_F(DownloadFixture, AServerIgnoringRangeNeverCorruptsThePackage) {
-  for (int from : {1, 2}) {
-    SCOPED_TRACE(from);
+  // From the first GET: its whole package ends the download. From a later one: the whole
+  // package for one range means a fresh start, whose first GET then brings it all.
+  struct Case {
+    int from;
+    std::size_t gets;
+    int heads;
+  };
+  for (const Case c : {Case{1, 1, 1}, Case{2, 3, 2}}) {
+    SCOPED_TRACE(c.from);
     Prepare(100000);
-    package.IgnoreRangeFrom = from;
+    package.IgnoreRangeFrom = c.from;
     form->ButtonSalva->click();
+    EXPECT_TRUE(boxes.Boxes.empty());
     EXPECT_EQ(Target(), package.Content);
-    EXPECT_EQ(RangesAsked().size(), static_cast<std::size_t>(from));
-    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.begin() + 1));
+    EXPECT_EQ(RangesAsked().size(), c.gets);
+    int heads = 0;
+    for (const HttpRequest& request : service->Requests()) heads += request.Method == "HEAD";
+    EXPECT_EQ(heads, c.heads);
   }
 }
 
@@ -276,8 +290,10 @@ TEST_F(DownloadFixture, ClosingDuringTheThirdRangeKeepsTwoRangesQuietly) {
     r.StallMilliseconds = 20000;
   };
   bool timerRanDuringSilence = false;
-  onBegin = [&](int range) {
-    if (range != 3) return;
+  bool closeScheduled = false;
+  onWork = [&] {
+    if (closeScheduled || GetsSoFar() < 3) return;
+    closeScheduled = true;
     // The close comes while the server is silent: only the waiting pump can deliver it.
     QTimer::singleShot(300, form.get(), [&] {
       timerRanDuringSilence = true;

@@ -181,7 +181,8 @@ TEST_F(DownloadWindowCost, ManyRangesCostAFewPumpsAndPaints) {
   EXPECT_EQ(ReadFile(targetPath), content);
   EXPECT_TRUE(boxes.Boxes.empty());
   const qint64 elapsedMs = clock.NowMs() - startMs;
-  ASSERT_GE(workEvents, kRanges);
+  // Ranges in flight share their work events; there must still be many more than pumps.
+  ASSERT_GE(workEvents, kRanges / 10);
   // One pump per 15 ms of the download, besides those for a silent server.
   const int pumps = static_cast<int>(probe->PumpTimes.size());
   EXPECT_LE(pumps, elapsedMs / 15 + 1 + waits) << workEvents << " work events";
