@@ -16,5 +16,5 @@ QString PackagePublicKeySetting();
 
 // How many connections a download may open to the package's server ("DownloadConnections",
 // 1 to 16): 1 fetches one range at a time. The default when unset or unreadable.
-inline constexpr int kDefaultDownloadConnections = 4;
+inline constexpr int kDefaultDownloadConnections = 12;
 int DownloadConnectionsSetting();

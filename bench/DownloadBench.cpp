@@ -12,10 +12,12 @@
 // resident memory is its own. Each case runs --runs times, interleaved; the figures are the
 // median and the spread [min-max].
 //
-//   download_bench [--tool [LABEL=]EXE ...] [--runs N] [--no-loopback] [--no-links] [MiB ...]
-//   (default: the executable built beside this bench; loopback sizes 64 512; the links use
-//   32 MiB at 100 Mbit/s and 64 MiB at 1 Gbit/s). Several --tool run interleaved, so that
-//   two builds can be compared on a busy machine.
+//   download_bench [--tool [LABEL=]EXE ...] [--connections N,M...] [--runs N] [--no-loopback]
+//                  [--no-links] [MiB ...]
+//   (default: the executable built beside this bench with its default connections; loopback
+//   sizes 64 512; the links use 32 MiB at 100 Mbit/s and 64 MiB at 1 Gbit/s). Several --tool
+//   and --connections run interleaved, so that builds and settings can be compared on a
+//   busy machine.
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -32,6 +34,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -266,6 +269,7 @@ class Xvfb {
 struct Tool {
   std::string Label;
   std::string Exe;
+  int Connections = 0;  // "DownloadConnections"; 0: the tool's default
 };
 
 struct ToolSetup {
@@ -277,7 +281,9 @@ struct ToolSetup {
     const std::string root = Work + "/root";
     std::error_code ignored;
     fs::remove_all(root, ignored);
-    write(root + "/Quarnell/Common/qngcommon.ini", "[SOFTWARE\\QUARNELL\\COMMON]\r\nDownloadServer=" + server + "\r\n");
+    std::string settings = "[SOFTWARE\\QUARNELL\\COMMON]\r\nDownloadServer=" + server + "\r\n";
+    if (tool.Connections > 0) settings += "DownloadConnections=" + std::to_string(tool.Connections) + "\r\n";
+    write(root + "/Quarnell/Common/qngcommon.ini", settings);
     write(Work + "/bin/xdg-open", "#!/bin/sh\nexit 0\n");
     fs::permissions(Work + "/bin/xdg-open", fs::perms::owner_all);
     fs::create_directories(Work + "/home");
@@ -378,6 +384,7 @@ struct Options {
 
 Options parse(int argc, char* argv[]) {
   Options options;
+  std::vector<int> connections;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--tool" && i + 1 < argc) {
@@ -387,6 +394,9 @@ Options parse(int argc, char* argv[]) {
         options.Tools.push_back({"ombrevia-download", value});
       else
         options.Tools.push_back({value.substr(0, equals), value.substr(equals + 1)});
+    } else if (arg == "--connections" && i + 1 < argc) {
+      std::stringstream list(argv[++i]);
+      for (std::string count; std::getline(list, count, ',');) connections.push_back(std::stoi(count));
     } else if (arg == "--runs" && i + 1 < argc) {
       options.Runs = std::max(1, std::stoi(argv[++i]));
     } else if (arg == "--no-loopback") {
@@ -398,6 +408,12 @@ Options parse(int argc, char* argv[]) {
     }
   }
   if (options.Tools.empty()) options.Tools.push_back({"ombrevia-download", OMBREVIA_DOWNLOAD_EXE});
+  if (!connections.empty()) {
+    std::vector<Tool> each;
+    for (const Tool& tool : options.Tools)
+      for (int count : connections) each.push_back({tool.Label + " c=" + std::to_string(count), tool.Exe, count});
+    options.Tools = each;
+  }
   if (options.Sizes.empty()) options.Sizes = {64, 512};
   return options;
 }
