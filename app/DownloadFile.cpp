@@ -6,6 +6,7 @@
 #include <QStorageInfo>
 #include <algorithm>
 
+#include "app/DownloadLock.h"
 #include "app/DownloadServerSetting.h"
 #include "app/GradientProgressBar.h"
 #include "app/OmbreviaMainForm.h"
@@ -66,6 +67,11 @@ void TMainFormDownloadSetup::DownloadFile(QObject*, bool Installa) {
     return;
   }
   const QString targetPath = paths::IncludeTrailingPathDelimiter(FPercorsoDest) + FDownloadFileName;
+  const DownloadLock onlyDownloadIntoTheFile(targetPath);
+  if (!onlyDownloadIntoTheFile.Held()) {
+    ShowMessage(QStringLiteral("%1 is already being downloaded by another window of this program.").arg(targetPath));
+    return;
+  }
   IdHTTP1->SetTransportSecurity({CaCertificatesSetting()});
   for (int start = 1;; ++start) {
     try {

@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <mutex>
 
+#include "app/DownloadLock.h"
 #include "app/GradientProgressBar.h"
 #include "settings/QnSharedFolders.h"
 #include "tests/app/MainFormFixture.h"
@@ -130,8 +131,8 @@ TEST_F(DownloadFixture, FetchesConsecutiveRangesAndAppendsEachToTheFile) {
                                                      "bytes=98304-100000"}));
   EXPECT_EQ(package.FileSizeAtGet, (std::vector<qint64>{-1, 32768, 65536, 98304}));
   EXPECT_EQ(Target(), package.Content);
-  ASSERT_FALSE(labelsAtWork.isEmpty());
   EXPECT_EQ(labelsAtWork, QStringList(labelsAtWork.size(), "Download... pkg.bin"));
+  EXPECT_EQ(form->LabelAvanzamento->text(), "Download... pkg.bin");
   EXPECT_EQ(boxes.Boxes.size(), 0u);
 
   // One connection for HEAD and every range (the query has its own), the cookie sent back.
@@ -324,4 +325,19 @@ TEST_F(DownloadFixture, ClicksDuringADownloadStartNoSecondOne) {
   EXPECT_EQ(heads, 1);
   EXPECT_EQ(Target(), package.Content);
   EXPECT_EQ(shell.Opened.size(), 1);
+}
+
+TEST_F(DownloadFixture, ASecondWindowDownloadingIntoTheSameFileIsRefused) {
+  Prepare(100000);
+  {
+    const DownloadLock otherWindow(package.TargetPath);  // what another process's download holds
+    ASSERT_TRUE(otherWindow.Held());
+    form->ButtonSalva->click();
+    EXPECT_EQ(boxes.Texts(),
+              QStringList{package.TargetPath + " is already being downloaded by another window of this program."});
+    EXPECT_TRUE(RangesAsked().empty());
+    EXPECT_FALSE(QFileInfo::exists(package.TargetPath));
+  }
+  form->ButtonSalva->click();  // once it is over, the file is this window's
+  EXPECT_EQ(Target(), package.Content);
 }
