@@ -94,11 +94,8 @@ HttpClient::HttpClient()
   SetRequestHeader("User-Agent", "Mozilla/3.0 (compatible; Indy Library)");
 }
 
-// The transfers leave the multi handle before it is cleaned up.
-HttpClient::~HttpClient() {
-  FRanges.clear();
-  FTransfer.reset();
-}
+// Members go in reverse order: the transfers leave the multi handle before it is cleaned up.
+HttpClient::~HttpClient() = default;
 
 void HttpClient::SetTransportSecurity(const TransportSecurity& security) {
   FExtraCaBundle = security.ExtraCaFile.isEmpty() ? QByteArray() : CaBundleWith(security.ExtraCaFile);
