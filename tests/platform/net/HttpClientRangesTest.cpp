@@ -3,13 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <functional>
+#include <limits>
 #include <map>
 #include <optional>
 #include <set>
