@@ -7,6 +7,7 @@ packages=(cmake g++ qt6-base-dev libcurl4-openssl-dev zlib1g-dev nlohmann-json3-
 packages+=(dpkg-dev fakeroot lintian desktop-file-utils appstream)  # the Debian packages and their checks
 packages+=(python3)  # the zip tests write some archives with Python's zipfile
 packages+=(libsodium-dev minisign libssl-dev ca-certificates)  # signed packages and HTTPS
+packages+=(nginx-light)  # the HTTP/2 server the network tests run on 127.0.0.1
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -92,6 +92,7 @@ HttpClient::HttpClient()
     : FCurl(std::make_unique<CurlHandles>()), FTransfer(std::make_unique<net::Transfer>(FCurl->multi)) {
   SetRequestHeader("Accept", "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8");
   SetRequestHeader("User-Agent", "Mozilla/3.0 (compatible; Indy Library)");
+  SetConnectionLimit(FConnectionLimit);  // libcurl's own default is no limit
 }
 
 // Members go in reverse order: the transfers leave the multi handle before it is cleaned up.
@@ -186,9 +187,17 @@ void HttpClient::runTransfer(const QString& url, QByteArray* body) {
       if (OnWait) OnWait();
     }
   };
-  const net::DriveEnd end = transfer.Drive(rules);
-  // Leaving an unfinished transfer closes its connection: that is the drop.
-  transfer.Stop();
+  // Leaving an unfinished transfer closes its connection: that is the drop. It is left on
+  // every way out, an exception of an event handler too, so that it holds no connection the
+  // ranges may need.
+  struct StopOnExit {
+    net::Transfer& transfer;
+    ~StopOnExit() { transfer.Stop(); }
+  };
+  const net::DriveEnd end = [&] {
+    const StopOnExit stop{transfer};
+    return transfer.Drive(rules);
+  }();
   if (events.beginRaised && OnWorkEnd) OnWorkEnd(WorkMode::Read);
 
   const net::ReplyHead& head = transfer.Head();
@@ -231,6 +240,7 @@ int HttpClient::RangesInFlight() const {
 
 void HttpClient::StartRange(const RangeRequest& request) {
   if (FBusy) throw Exception(QStringLiteral("The HTTP client is already busy with a request."));
+  if (RangesInFlight() == 0) FDropRequested = false;  // a Disconnect drops only what was in flight
   auto idle = std::find_if(FRanges.begin(), FRanges.end(), [](const auto& slot) { return !slot->inFlight; });
   if (idle == FRanges.end()) idle = FRanges.insert(FRanges.end(), std::make_unique<RangeSlot>(FCurl->multi));
   RangeSlot& slot = **idle;

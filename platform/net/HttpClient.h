@@ -104,6 +104,7 @@ class HttpClient {
 
   // Drops the connection; safe from inside a transfer event. The request in progress
   // then raises Exception unless its body was already complete; so do the ranges in flight.
+  // With nothing in flight there is nothing to drop: later requests run as usual.
   void Disconnect() { FDropRequested = true; }
 
   // Ranges in flight. They use the request headers, cookies and transport security above,

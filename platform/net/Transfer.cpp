@@ -125,8 +125,11 @@ void Transfer::Start(const RequestOptions& options) {
                    static_cast<long>(options.Http10       ? CURL_HTTP_VERSION_1_0
                                      : options.AllowHttp2 ? CURL_HTTP_VERSION_2TLS
                                                           : CURL_HTTP_VERSION_1_1));
-  // Wait for a connection that may multiplex rather than open one more per request.
-  curl_easy_setopt(easy, CURLOPT_PIPEWAIT, options.AllowHttp2 ? 1L : 0L);
+  // Wait for a connection that may multiplex rather than open one more per request. Only
+  // TLS can bring HTTP/2 here: on plain HTTP the wait would hold every further request until
+  // the first one on a new connection has ended.
+  const bool mayMultiplex = options.AllowHttp2 && FUrl.toLower().startsWith("https://");
+  curl_easy_setopt(easy, CURLOPT_PIPEWAIT, mayMultiplex ? 1L : 0L);
   // Before the cookie engine: a shared cookie store replaces the handle's own.
   curl_easy_setopt(easy, CURLOPT_SHARE, options.Share);
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, options.ConnectTimeoutSeconds);  // 0: libcurl's own

@@ -4,49 +4,15 @@
 #include <httplib.h>
 
 #include <QFileInfo>
-#include <QProcess>
 #include <thread>
 
 #include "platform/net/HttpClient.h"
 #include "settings/QnSharedFolders.h"
 #include "tests/app/MainFormFixture.h"
+#include "tests/support/TestCertificates.h"
 #include "tools/DemoDownloadService.h"
 
 namespace {
-
-void Openssl(const QStringList& arguments) {
-  QProcess process;
-  process.setProcessChannelMode(QProcess::MergedChannels);
-  process.start("openssl", arguments);
-  ASSERT_TRUE(process.waitForFinished(30000));
-  ASSERT_EQ(process.exitCode(), 0) << process.readAll().toStdString();
-}
-
-// A test CA and server certificates it signs, in `folder`.
-class TestCertificates {
- public:
-  explicit TestCertificates(const TempFolder& folder) : FFolder(folder) {
-    Openssl({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
-             Path("ca.key"), "-out", Path("ca.pem"), "-days", "30", "-subj", "/CN=Download Test CA", "-addext",
-             "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign"});
-  }
-
-  QString Path(const QString& name) const { return FFolder.Path() + name; }
-
-  // A server certificate `name`.pem with its key `name`.key, for `altNames`, valid `days`
-  // from now (negative: already expired).
-  void Issue(const QString& name, const QString& altNames, int days) {
-    FFolder.Write(name + ".ext", ("subjectAltName=" + altNames + "\n").toUtf8());
-    Openssl({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
-             Path(name + ".key"), "-out", Path(name + ".csr"), "-subj", "/CN=" + name});
-    Openssl({"x509", "-req", "-in", Path(name + ".csr"), "-CA", Path("ca.pem"), "-CAkey", Path("ca.key"),
-             "-CAcreateserial", "-out", Path(name + ".pem"), "-days", QString::number(days), "-extfile",
-             Path(name + ".ext")});
-  }
-
- private:
-  const TempFolder& FFolder;
-};
 
 // The download service and its package over TLS with the certificate `name`.
 class TlsService {
