@@ -11,8 +11,10 @@
 
 bool PackageFile::ContinueAt(qint64 good) {
   // Opened without following a link, then checked on the open file itself: a name swapped
-  // in the shared folder between a check and the open cannot redirect our writes.
-  const int fd = ::open(QFile::encodeName(FFile.fileName()).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  // in the shared folder between a check and the open cannot redirect our writes. Without
+  // waiting, too: opening a named pipe for writing would wait for a reader forever.
+  const int fd =
+      ::open(QFile::encodeName(FFile.fileName()).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat status {};
   const bool ours = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1 &&

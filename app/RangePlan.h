@@ -3,7 +3,8 @@
 // that the file always holds a contiguous prefix of the package.
 //
 // Memory: a range is asked only within `window` ranges of the first byte not yet written,
-// so at most `window` ranges are ever in flight or held. Threads: one thread.
+// so at most `window` ranges are ever in flight or held (the largest window set, after it
+// shrank). Threads: one thread.
 #pragma once
 
 #include <QByteArray>
@@ -36,9 +37,10 @@ class RangePlan {
 
   // The next range to ask whose wait (see GiveBack) is over at `nowMs`: first those given
   // back, in file order, then the next one never asked; none when every range is in
-  // flight, held or written, or the window is full.
+  // flight, held or written, or the window is full. The given-back range the file waits
+  // for is asked even when the window is full.
   std::optional<PackageRange> NextToAsk(qint64 nowMs);
-  // The earliest time a given-back range may be asked again; none when none waits.
+  // The earliest time NextToAsk may give a given-back range; none when none may.
   std::optional<qint64> NextRetryAt() const;
   // `range` failed and is asked again no earlier than `notBeforeMs`.
   void GiveBack(const PackageRange& range, qint64 notBeforeMs);
@@ -55,6 +57,9 @@ class RangePlan {
   int InFlight() const { return FInFlight; }
 
  private:
+  bool windowFull() const;
+  PackageRange askAgain(std::map<qint64, qint64>::iterator retry);
+
   qint64 FLength;
   qint64 FWritten;
   qint64 FNextFresh;  // the first byte of the first range never asked
