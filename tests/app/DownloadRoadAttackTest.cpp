@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <map>
 #include <mutex>
@@ -19,6 +20,7 @@
 #include "app/PackageFile.h"
 #include "app/RangedDownload.h"
 #include "app/RetryRules.h"
+#include "platform/base/Exception.h"
 #include "platform/net/HttpClient.h"
 #include "tests/support/TempFolder.h"
 #include "tools/DemoDownloadService.h"
@@ -26,15 +28,19 @@
 
 namespace {
 
-// A package server that answers chosen ranges (by first byte) once with 503 and the given
-// Retry-After, at once; every other range a moment later, so that the refusals arrive while
-// the rest are still in flight.
-struct RefusingServer {
+// A package server whose ranges are in flight together: the probe (the first range) is
+// answered at once, every later 206 a moment later, so that a reply the script turns into
+// something else (a refusal, a wrong range) arrives while the rest are still on their way.
+struct ConcurrentRangeServer {
+  ConcurrentRangeServer(QByteArray content, std::function<void(std::uint64_t, int, HttpReply&)> script)
+      : Content(std::move(content)), Script(std::move(script)) {}
+
   QByteArray Content;
-  std::map<std::uint64_t, std::string> RefuseOnce;  // first byte -> Retry-After
+  // May change the right 206 for the range at `first`, asked for the `ask`th time (1 first).
+  std::function<void(std::uint64_t first, int ask, HttpReply& reply)> Script;
 
   std::mutex Mutex;
-  std::set<std::uint64_t> Refused;
+  std::map<std::uint64_t, int> Asks;  // by first byte
 
   HttpReply Answer(const HttpRequest& request) {
     std::uint64_t first = 0, last = 0;
@@ -44,24 +50,44 @@ struct RefusingServer {
       reply.Reason = "Range Not Satisfiable";
       return reply;
     }
+    int ask = 0;
     {
       std::lock_guard lock(Mutex);
-      const auto refusal = RefuseOnce.find(first);
-      if (refusal != RefuseOnce.end() && Refused.insert(first).second) {
-        reply.Status = 503;
-        reply.Reason = "Service Unavailable";
-        reply.Headers.emplace_back("Retry-After", refusal->second);
-        return reply;
-      }
+      ask = ++Asks[first];
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(first == 0 ? 0 : 150));
     reply.Status = 206;
     reply.Reason = "Partial Content";
     reply.Headers.emplace_back("Content-Range", "bytes " + std::to_string(first) + '-' + std::to_string(last) + '/' +
                                                     std::to_string(Content.size()));
     reply.Body = Content.mid(static_cast<qsizetype>(first), static_cast<qsizetype>(last - first + 1)).toStdString();
+    if (Script) Script(first, ask, reply);
+    if (first != 0 && reply.Status == 206) std::this_thread::sleep_for(std::chrono::milliseconds(150));
     return reply;
   }
+};
+
+// One ranged download of a 20-range package from a ConcurrentRangeServer over four
+// connections, the way the window runs it, with a pump that counts.
+struct ConcurrentDownload {
+  explicit ConcurrentDownload(std::function<void(std::uint64_t, int, HttpReply&)> script)
+      : package(PatternBytes(20 * kRangeSize + 1234), std::move(script)) {
+    download.Stopping = [this] { return elapsed.elapsed() > 20000; };  // a download that cannot go on
+    download.Pump = [this] { ++pumps; };
+    elapsed.start();
+  }
+  ~ConcurrentDownload() { server.Stop(); }
+
+  QByteArray Target() const { return ReadFile(file.Path()); }
+
+  TempFolder folder;
+  ConcurrentRangeServer package;
+  LoopbackHttpServer server{[this](const HttpRequest& request) { return package.Answer(request); }};
+  HttpClient client;
+  PackageFile file{folder.Path() + "pkg.bin"};
+  RangedDownload download{
+      client, file, {QString::fromStdString(server.BaseUrl() + "/pkg.bin"), "pkg.bin", package.Content.size(), {}}, 4};
+  QElapsedTimer elapsed;
+  int pumps = 0;
 };
 
 }  // namespace
@@ -72,7 +98,7 @@ struct RefusingServer {
 TEST(DownloadRoadAttack, RangesRefusedWhileOthersArriveAreAskedAgainAndTheWaitPumps) {
   struct Case {
     const char* name;
-    std::map<std::uint64_t, std::string> refuseOnce;
+    std::map<std::uint64_t, std::string> refuseOnce;  // first byte -> Retry-After
   };
   const Case cases[] = {
       {"the range the file waits for", {{kRangeSize, "1"}}},
@@ -81,28 +107,40 @@ TEST(DownloadRoadAttack, RangesRefusedWhileOthersArriveAreAskedAgainAndTheWaitPu
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TempFolder folder;
-    RefusingServer package;
-    package.Content = PatternBytes(20 * kRangeSize + 1234);
-    package.RefuseOnce = c.refuseOnce;
-    LoopbackHttpServer server([&package](const HttpRequest& request) { return package.Answer(request); });
-
-    HttpClient client;
-    PackageFile file(folder.Path() + "pkg.bin");
-    const PackageSource source{
-        QString::fromStdString(server.BaseUrl() + "/pkg.bin"), "pkg.bin", package.Content.size(), {}};
-    RangedDownload download(client, file, source, 4);
-    QElapsedTimer elapsed;
-    elapsed.start();
-    download.Stopping = [&] { return elapsed.elapsed() > 20000; };  // a download that cannot go on
-    int pumps = 0;
-    download.Pump = [&] { ++pumps; };
-
-    EXPECT_TRUE(download.Run() == RangedDownload::End::Complete) << "the download could not go on";
-    EXPECT_TRUE(ReadFile(file.Path()) == package.Content);
-    EXPECT_GT(pumps, 0);
-    server.Stop();
+    ConcurrentDownload road([refuseOnce = c.refuseOnce](std::uint64_t first, int ask, HttpReply& reply) {
+      const auto refusal = refuseOnce.find(first);
+      if (refusal == refuseOnce.end() || ask > 1) return;
+      reply = HttpReply();
+      reply.Status = 503;
+      reply.Reason = "Service Unavailable";
+      reply.Headers.emplace_back("Retry-After", refusal->second);
+    });
+    EXPECT_TRUE(road.download.Run() == RangedDownload::End::Complete) << "the download could not go on";
+    EXPECT_TRUE(road.Target() == road.package.Content);
+    EXPECT_GT(road.pumps, 0);
   }
+}
+
+// A reply naming another range than it was asked for, while its neighbours are in flight,
+// ends the download with the file a prefix of the package that stops before that range.
+TEST(DownloadRoadAttack, AWrongRangeAmongRangesInFlightLeavesAPrefix) {
+  constexpr std::uint64_t kWrongAt = 5 * kRangeSize;
+  ConcurrentDownload road([](std::uint64_t first, int, HttpReply& reply) {
+    if (first != kWrongAt) return;
+    reply.Headers = {{"Content-Range", "bytes 196608-229375/" + std::to_string(20 * kRangeSize + 1234)}};
+  });
+  try {
+    road.download.Run();
+    ADD_FAILURE() << "no error";
+  } catch (const Exception& error) {
+    EXPECT_EQ(error.Message().toStdString(),
+              "Download of pkg.bin failed at bytes=163840-196607: the reply's Content-Range is "
+              "\"bytes 196608-229375/656594\" instead of \"bytes 163840-196607/656594\".");
+  }
+  const QByteArray target = road.Target();
+  EXPECT_TRUE(road.package.Content.startsWith(target));
+  EXPECT_LE(target.size(), static_cast<qsizetype>(kWrongAt));
+  EXPECT_EQ(target.size() % kRangeSize, 0);
 }
 
 TEST(DownloadRoadAttack, RetryAfterAsAnHttpDateIsHonoured) {
