@@ -17,11 +17,13 @@
 #include <set>
 #include <thread>
 
+#include "app/DownloadServerSetting.h"
 #include "app/PackageFile.h"
 #include "app/RangedDownload.h"
 #include "app/RetryRules.h"
 #include "platform/base/Exception.h"
 #include "platform/net/HttpClient.h"
+#include "settings/QnSharedFolders.h"
 #include "tests/support/TempFolder.h"
 #include "tools/DemoDownloadService.h"
 #include "tools/LoopbackHttpServer.h"
@@ -179,4 +181,23 @@ TEST(DownloadRoadAttack, ContinuingAtANamedPipeRefusesWithoutBlocking) {
     FAIL() << "ContinueAt blocked on the named pipe";
   }
   EXPECT_FALSE(continued.get());
+}
+
+// Whatever the common settings say, a download opens between 1 and 16 connections.
+TEST(DownloadRoadAttack, DownloadConnectionsOutOfRangeOrUnreadable) {
+  TempFolder folder;
+  CommonSettings = std::make_unique<TQngIniFile>(folder.Path() + "qngcommon.ini");
+  struct Case {
+    const char* value;
+    int connections;
+  };
+  for (const Case& c :
+       {Case{"0", kDefaultDownloadConnections}, Case{"-3", kDefaultDownloadConnections},
+        Case{"abc", kDefaultDownloadConnections}, Case{"4x", kDefaultDownloadConnections}, Case{"999", 16},
+        Case{"99999999999999999999", kDefaultDownloadConnections}, Case{" 4 ", 4}, Case{"1", 1}}) {
+    SCOPED_TRACE(c.value);
+    CommonSettings->ScriviValore(kCommonSection, "DownloadConnections", c.value);
+    EXPECT_EQ(DownloadConnectionsSetting(), c.connections);
+  }
+  CommonSettings.reset();
 }
