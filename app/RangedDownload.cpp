@@ -166,6 +166,7 @@ RangedDownload::Verdict RangedDownload::judge(const RangeReply& reply, const Pac
     return Verdict::WholePackage;  // the server ignored Range and sent the whole package
   }
   if (reply.Status != kPartialContent) throw rangeError(range, statusRefusal(reply.Status));
+  if (validatorChanged(reply)) return Verdict::Changed;  // a server that ignores If-Range still names its version
   if (!contentRangeMatches(reply.ContentRange, range, FSource.Length))
     throw rangeError(range, QStringLiteral("the reply's Content-Range is \"%1\" instead of \"bytes %2-%3/%4\".")
                                 .arg(QString::fromLatin1(reply.ContentRange))
@@ -181,6 +182,14 @@ RangedDownload::Verdict RangedDownload::judge(const RangeReply& reply, const Pac
     FPlan.SetWindow(FWindow);
   }
   return Verdict::Taken;
+}
+
+// The reply names another version of the package than the HEAD did: its ETag when the
+// validator is one (ETags are quoted), else its Last-Modified.
+bool RangedDownload::validatorChanged(const RangeReply& reply) const {
+  if (FSource.Validator.isEmpty()) return false;
+  const QByteArray& named = FSource.Validator.startsWith('"') ? reply.ETag : reply.LastModified;
+  return !named.isEmpty() && named != FSource.Validator;
 }
 
 // A failure while other ranges were in flight may be the server refusing the extra

@@ -52,6 +52,7 @@ class RangedDownload {
   void waitForRetries();
   Verdict judge(const RangeReply& reply, const PackageRange& range, int othersInFlight);
   void retryOrFail(const RangeReply& reply, const PackageRange& range, int othersInFlight, const QString& why);
+  bool validatorChanged(const RangeReply& reply) const;
   void fallBackToFewer();
   void writeInOrder();
   void checkpoint(bool now);

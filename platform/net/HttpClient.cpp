@@ -309,6 +309,8 @@ RangeReply HttpClient::finishedRange(RangeSlot& slot) {
   reply.Status = transfer.Head().Status;
   reply.ContentRange = headerValue(transfer.Head(), "Content-Range");
   reply.RetryAfter = headerValue(transfer.Head(), "Retry-After");
+  reply.ETag = headerValue(transfer.Head(), "ETag");
+  reply.LastModified = headerValue(transfer.Head(), "Last-Modified");
   if (!transfer.Finished()) {
     reply.Result = RangeReply::Outcome::TransientError;  // stalled: the caller words it
     return reply;
@@ -324,6 +326,7 @@ RangeReply HttpClient::finishedRange(RangeSlot& slot) {
     reply.Body = transfer.TakeBody();
     return reply;
   }
+  if (failure == net::Failure::TooLarge && reply.Status >= 300) return reply;  // a 503's long page says no more
   reply.Result = mayPass(failure) ? RangeReply::Outcome::TransientError : RangeReply::Outcome::Error;
   reply.FailureText =
       failure == net::Failure::TooLarge ? transfer.FailureText() : transportFailure(slot.url, transfer.FailureText());

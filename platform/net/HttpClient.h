@@ -47,12 +47,16 @@ struct RangeReply {
     TransientError,  // no whole reply, for a reason that may pass: reset, refused, closed, time-out
     Error,           // no whole reply, and asking again would not help (too large, not HTTP...)
   };
+  // An error status (300 or more) whose page was longer than the body limit is Replied, with
+  // the page cut: its status is what counts.
   qint64 Tag = 0;
   Outcome Result = Outcome::Replied;
   int Status = 0;  // 0 when no status line arrived
   QByteArray Body;
   QByteArray ContentRange;  // the reply's Content-Range, empty when none
   QByteArray RetryAfter;    // the reply's Retry-After, empty when none
+  QByteArray ETag;          // the reply's ETag, empty when none
+  QByteArray LastModified;  // the reply's Last-Modified, empty when none
   QString FailureText;      // why, unless Replied
 };
 

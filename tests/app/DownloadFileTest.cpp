@@ -330,7 +330,8 @@ TEST_F(DownloadFixture, ClicksDuringADownloadStartNoSecondOne) {
 TEST_F(DownloadFixture, ASecondWindowDownloadingIntoTheSameFileIsRefused) {
   Prepare(100000);
   {
-    const DownloadLock otherWindow(package.TargetPath);  // what another process's download holds
+    // What another process's download holds, for the same file by another spelling.
+    const DownloadLock otherWindow(root.Path() + "Quarnell/../Quarnell/Download//pkg.bin");
     ASSERT_TRUE(otherWindow.Held());
     form->ButtonSalva->click();
     EXPECT_EQ(boxes.Texts(),

@@ -71,8 +71,8 @@ struct ConcurrentRangeServer {
 // One ranged download of a 20-range package from a ConcurrentRangeServer over four
 // connections, the way the window runs it, with a pump that counts.
 struct ConcurrentDownload {
-  explicit ConcurrentDownload(std::function<void(std::uint64_t, int, HttpReply&)> script)
-      : package(PatternBytes(20 * kRangeSize + 1234), std::move(script)) {
+  explicit ConcurrentDownload(std::function<void(std::uint64_t, int, HttpReply&)> script, QByteArray validator = {})
+      : package(PatternBytes(20 * kRangeSize + 1234), std::move(script)), validator(std::move(validator)) {
     download.Stopping = [this] { return elapsed.elapsed() > 20000; };  // a download that cannot go on
     download.Pump = [this] { ++pumps; };
     elapsed.start();
@@ -83,11 +83,15 @@ struct ConcurrentDownload {
 
   TempFolder folder;
   ConcurrentRangeServer package;
+  QByteArray validator;  // the HEAD's
   LoopbackHttpServer server{[this](const HttpRequest& request) { return package.Answer(request); }};
   HttpClient client;
   PackageFile file{folder.Path() + "pkg.bin"};
   RangedDownload download{
-      client, file, {QString::fromStdString(server.BaseUrl() + "/pkg.bin"), "pkg.bin", package.Content.size(), {}}, 4};
+      client,
+      file,
+      {QString::fromStdString(server.BaseUrl() + "/pkg.bin"), "pkg.bin", package.Content.size(), validator},
+      4};
   QElapsedTimer elapsed;
   int pumps = 0;
 };
@@ -200,4 +204,46 @@ TEST(DownloadRoadAttack, DownloadConnectionsOutOfRangeOrUnreadable) {
     EXPECT_EQ(DownloadConnectionsSetting(), c.connections);
   }
   CommonSettings.reset();
+}
+
+// A refusal with a long page (longer than the range asked) is still a refusal to wait out,
+// not a reply too large to take.
+TEST(DownloadRoadAttack, ABusyReplyWithALongPageIsRetried) {
+  ConcurrentDownload road([](std::uint64_t first, int ask, HttpReply& reply) {
+    if (first != 2 * kRangeSize || ask > 1) return;
+    reply = HttpReply();
+    reply.Status = 503;
+    reply.Reason = "Service Unavailable";
+    reply.Headers.emplace_back("Retry-After", "0");
+    reply.Body = std::string(200000, 'x');
+  });
+  EXPECT_TRUE(road.download.Run() == RangedDownload::End::Complete);
+  EXPECT_TRUE(road.Target() == road.package.Content);
+}
+
+// A server that ignores If-Range still names the version it sends: a range of another
+// version than the HEAD's means a fresh start, never a file of two versions.
+TEST(DownloadRoadAttack, ARangeOfAnotherVersionStartsOver) {
+  struct Case {
+    const char* name;
+    QByteArray validator;
+    const char* header;
+    std::string before, after;
+  };
+  const Case cases[] = {
+      {"ETag", "\"v1\"", "ETag", "\"v1\"", "\"v2\""},
+      {"Last-Modified", "Sun, 10 Mar 2024 12:00:00 GMT", "Last-Modified", "Sun, 10 Mar 2024 12:00:00 GMT",
+       "Mon, 11 Mar 2024 08:00:00 GMT"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ConcurrentDownload road(
+        [&c](std::uint64_t first, int, HttpReply& reply) {
+          reply.Headers.emplace_back(c.header, first < 6 * kRangeSize ? c.before : c.after);
+        },
+        c.validator);
+    EXPECT_TRUE(road.download.Run() == RangedDownload::End::PackageChanged);
+    EXPECT_TRUE(road.package.Content.startsWith(road.Target()));
+    EXPECT_LE(road.Target().size(), 6 * kRangeSize);
+  }
 }
