@@ -19,7 +19,10 @@ RangePlan::RangePlan(qint64 length, qint64 written) : FLength(length), FWritten(
 void RangePlan::SetWindow(int ranges) { FWindow = std::max(1, ranges); }
 
 std::optional<PackageRange> RangePlan::NextToAsk(qint64 nowMs) {
-  if (FInFlight + static_cast<int>(FHeld.size()) >= FWindow) return std::nullopt;
+  // The held ranges wait for the given-back ones: counting them here would stall the plan
+  // for good once the window has shrunk below what is held. A range given back was counted
+  // when first asked, so asking it again adds nothing to memory.
+  if (FInFlight >= FWindow) return std::nullopt;
   for (auto retry = FRetries.begin(); retry != FRetries.end(); ++retry) {
     if (retry->second > nowMs) continue;
     const qint64 first = retry->first;
@@ -29,6 +32,7 @@ std::optional<PackageRange> RangePlan::NextToAsk(qint64 nowMs) {
   }
   // A fresh range far ahead of the first missing byte would be held for long: the window
   // counts from the first byte not yet written.
+  if (FInFlight + static_cast<qint64>(FHeld.size()) >= FWindow) return std::nullopt;
   if (FNextFresh >= FLength || FNextFresh >= FWritten + FWindow * kRangeSize) return std::nullopt;
   const PackageRange range = RangeAt(FNextFresh, FLength);
   FNextFresh = range.Last + 1;

@@ -2,8 +2,9 @@
 // arrived before their turn and wait in memory, and which bytes may now be appended so
 // that the file always holds a contiguous prefix of the package.
 //
-// Memory: a range is asked only within `window` ranges of the first byte not yet written,
-// so at most `window` ranges are ever in flight or held. Threads: one thread.
+// Memory: a range is asked afresh only within `window` ranges of the first byte not yet
+// written and while fewer than `window` are in flight or held, so at most the largest window
+// set is ever in flight or held. Threads: one thread.
 #pragma once
 
 #include <QByteArray>
@@ -15,7 +16,7 @@ inline constexpr qint64 kRangeSize = 32768;
 
 struct PackageRange {
   qint64 First = 0;
-  qint64 Last = 0;     // the last byte the range brings
+  qint64 Last = 0;      // the last byte the range brings
   qint64 AskedEnd = 0;  // the end the request names: the last range asks up to the length itself
   qint64 Length() const { return Last - First + 1; }
   QByteArray Header() const;  // "bytes=First-AskedEnd"
@@ -35,8 +36,9 @@ class RangePlan {
   int Window() const { return FWindow; }
 
   // The next range to ask whose wait (see GiveBack) is over at `nowMs`: first those given
-  // back, in file order, then the next one never asked; none when every range is in
-  // flight, held or written, or the window is full.
+  // back, in file order, while fewer than the window are in flight (the held ones wait for
+  // them, whatever the window has shrunk to); then the next one never asked, while fewer
+  // than the window are in flight or held. None when nothing may be asked now.
   std::optional<PackageRange> NextToAsk(qint64 nowMs);
   // The earliest time a given-back range may be asked again; none when none waits.
   std::optional<qint64> NextRetryAt() const;
