@@ -1,11 +1,52 @@
-// The plan of the ranges in flight: the window's bound while the first range keeps failing,
-// and a window shrunk below what is held.
+// The rules under the ranged download that its integration tests cannot reach one by one:
+// every form of Retry-After, and the window's bound while the first range keeps failing.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "app/RangePlan.h"
+#include "app/RetryRules.h"
 #include "tests/support/TempFolder.h"
+
+TEST(RetryWait, DoublesFromHalfASecondOrFollowsAReadableRetryAfterUpToThirtySeconds) {
+  const QDateTime now(QDate(2024, 3, 1), QTime(12, 0, 0), Qt::UTC);
+  struct Case {
+    int retry;
+    const char* retryAfter;
+    qint64 waitMs;
+  };
+  const Case cases[] = {
+      {1, "", 500},
+      {3, "", 2000},
+      {7, "", 30000},
+      {100, "", 30000},
+      {1, "0", 0},
+      {1, " 7 ", 7000},
+      {1, "31", 30000},
+      {1, "99999999999999999999", 30000},  // too long for a number, not too long to wait
+      {1, "-1", 500},
+      {2, "1.5", 1000},
+      {1, "soon", 500},
+      // HTTP-dates, in the three forms a recipient must read.
+      {1, "Fri, 01 Mar 2024 12:00:10 GMT", 10000},
+      {1, "Friday, 01-Mar-24 12:00:10 GMT", 10000},
+      {1, "Fri Mar  1 12:00:10 2024", 10000},
+      {1, "Fri, 01 Mar 2024 11:59:00 GMT", 0},  // already past
+      {1, "Fri, 01 Mar 2024 13:00:00 GMT", 30000},
+      // A two-digit year more than 50 years ahead is the century before.
+      {1, "Tuesday, 01-Mar-74 12:00:00 GMT", 30000},
+      {1, "Wednesday, 01-Mar-75 12:00:00 GMT", 0},
+      // Not dates at all.
+      {1, "Fri, 30 Feb 2024 12:00:10 GMT", 500},
+      {1, "Fri, 01 Mar 2024 24:00:10 GMT", 500},
+      {1, "Fri, 01 Xyz 2024 12:00:10 GMT", 500},
+      {1, "Fri, 01 Mar 2024 12:00:10", 500},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.retryAfter) + " retry " + std::to_string(c.retry));
+    EXPECT_EQ(RetryWaitMs(c.retry, c.retryAfter, now), c.waitMs);
+  }
+}
 
 // Memory holds at most the window, even when the first range keeps failing and the ones
 // after it arrive: nothing more is asked until it is in.
