@@ -32,6 +32,14 @@ bool contentRangeMatches(const QByteArray& contentRange, const PackageRange& ran
          (match.captured(3) == QLatin1String("*") || match.captured(3).toLongLong() == length);
 }
 
+// Whether a whole-file reply could be a package of `length` bytes: a body that arrived
+// whole with that length, or one cut by the network (it may be asked again). A body refused
+// as larger than `length`, or whole with another length, is not.
+bool couldBeWholeOfLength(const RangeReply& reply, qint64 length) {
+  if (reply.Result == RangeReply::Outcome::TransientError) return true;
+  return reply.Result == RangeReply::Outcome::Replied && reply.Body.size() == length;
+}
+
 QString statusRefusal(int status) { return QStringLiteral("the reply has status %1 instead of 206.").arg(status); }
 
 }  // namespace
@@ -130,13 +138,14 @@ void RangedDownload::waitForRetries() {
   }
 }
 
-RangedDownload::Verdict RangedDownload::judge(const RangeReply& reply, const PackageRange& range,
-                                              int othersInFlight) {
+RangedDownload::Verdict RangedDownload::judge(const RangeReply& reply, const PackageRange& range, int othersInFlight) {
   const bool askedFromStart = FProbing && range.First == 0;
-  if (reply.Status == kOk && !askedFromStart) {
-    if (!FSource.Validator.isEmpty()) return Verdict::Changed;  // If-Range answers a changed package with all of it
-    throw rangeError(range, statusRefusal(kOk));
-  }
+  // If-Range answers a changed package with all of it. A 200 to the first range may also be
+  // a server that ignores Range, but then it brings the HEAD's length.
+  if (reply.Status == kOk && !FSource.Validator.isEmpty() &&
+      (!askedFromStart || !couldBeWholeOfLength(reply, FSource.Length)))
+    return Verdict::Changed;
+  if (reply.Status == kOk && !askedFromStart) throw rangeError(range, statusRefusal(kOk));
   if (reply.Result == RangeReply::Outcome::TransientError) {
     retryOrFail(reply, range, othersInFlight, reply.FailureText);
     return Verdict::Retry;
@@ -161,8 +170,8 @@ RangedDownload::Verdict RangedDownload::judge(const RangeReply& reply, const Pac
                                 .arg(range.Last)
                                 .arg(FSource.Length));
   if (reply.Body.size() != range.Length())
-    throw rangeError(range,
-                     QStringLiteral("the reply holds %1 bytes instead of %2.").arg(reply.Body.size()).arg(range.Length()));
+    throw rangeError(
+        range, QStringLiteral("the reply holds %1 bytes instead of %2.").arg(reply.Body.size()).arg(range.Length()));
   FPlan.Arrived(range, reply.Body);
   if (FProbing) {
     FProbing = false;  // the server honours Range: open the window
