@@ -18,18 +18,21 @@ RangePlan::RangePlan(qint64 length, qint64 written) : FLength(length), FWritten(
 
 void RangePlan::SetWindow(int ranges) { FWindow = std::max(1, ranges); }
 
-bool RangePlan::windowFull() const { return FInFlight + static_cast<int>(FHeld.size()) >= FWindow; }
-
 std::optional<PackageRange> RangePlan::NextToAsk(qint64 nowMs) {
-  // The range the file waits for is asked again even when the window is full: a window that
-  // shrank may be full of ranges held behind it, which only its arrival lets out.
-  const auto awaited = FRetries.find(FWritten);
-  if (awaited != FRetries.end() && awaited->second <= nowMs) return askAgain(awaited);
-  if (windowFull()) return std::nullopt;
-  for (auto retry = FRetries.begin(); retry != FRetries.end(); ++retry)
-    if (retry->second <= nowMs) return askAgain(retry);
+  // The held ranges wait for the given-back ones: counting them here would stall the plan
+  // for good once the window has shrunk below what is held. A range given back was counted
+  // when first asked, so asking it again adds nothing to memory.
+  if (FInFlight >= FWindow) return std::nullopt;
+  for (auto retry = FRetries.begin(); retry != FRetries.end(); ++retry) {
+    if (retry->second > nowMs) continue;
+    const qint64 first = retry->first;
+    FRetries.erase(retry);
+    ++FInFlight;
+    return RangeAt(first, FLength);
+  }
   // A fresh range far ahead of the first missing byte would be held for long: the window
   // counts from the first byte not yet written.
+  if (FInFlight + static_cast<qint64>(FHeld.size()) >= FWindow) return std::nullopt;
   if (FNextFresh >= FLength || FNextFresh >= FWritten + FWindow * kRangeSize) return std::nullopt;
   const PackageRange range = RangeAt(FNextFresh, FLength);
   FNextFresh = range.Last + 1;
@@ -37,18 +40,7 @@ std::optional<PackageRange> RangePlan::NextToAsk(qint64 nowMs) {
   return range;
 }
 
-PackageRange RangePlan::askAgain(std::map<qint64, qint64>::iterator retry) {
-  const qint64 first = retry->first;
-  FRetries.erase(retry);
-  ++FInFlight;
-  return RangeAt(first, FLength);
-}
-
 std::optional<qint64> RangePlan::NextRetryAt() const {
-  if (windowFull()) {
-    const auto awaited = FRetries.find(FWritten);
-    return awaited == FRetries.end() ? std::nullopt : std::optional(awaited->second);
-  }
   if (FRetries.empty()) return std::nullopt;
   return std::min_element(FRetries.begin(), FRetries.end(),
                           [](const auto& a, const auto& b) { return a.second < b.second; })

@@ -2,9 +2,9 @@
 // arrived before their turn and wait in memory, and which bytes may now be appended so
 // that the file always holds a contiguous prefix of the package.
 //
-// Memory: a range is asked only within `window` ranges of the first byte not yet written,
-// so at most `window` ranges are ever in flight or held (the largest window set, after it
-// shrank). Threads: one thread.
+// Memory: a range is asked afresh only within `window` ranges of the first byte not yet
+// written and while fewer than `window` are in flight or held, so at most the largest window
+// set is ever in flight or held. Threads: one thread.
 #pragma once
 
 #include <QByteArray>
@@ -36,11 +36,11 @@ class RangePlan {
   int Window() const { return FWindow; }
 
   // The next range to ask whose wait (see GiveBack) is over at `nowMs`: first those given
-  // back, in file order, then the next one never asked; none when every range is in
-  // flight, held or written, or the window is full. The given-back range the file waits
-  // for is asked even when the window is full.
+  // back, in file order, while fewer than the window are in flight (the held ones wait for
+  // them, whatever the window has shrunk to); then the next one never asked, while fewer
+  // than the window are in flight or held. None when nothing may be asked now.
   std::optional<PackageRange> NextToAsk(qint64 nowMs);
-  // The earliest time NextToAsk may give a given-back range; none when none may.
+  // The earliest time a given-back range may be asked again; none when none waits.
   std::optional<qint64> NextRetryAt() const;
   // `range` failed and is asked again no earlier than `notBeforeMs`.
   void GiveBack(const PackageRange& range, qint64 notBeforeMs);
@@ -57,9 +57,6 @@ class RangePlan {
   int InFlight() const { return FInFlight; }
 
  private:
-  bool windowFull() const;
-  PackageRange askAgain(std::map<qint64, qint64>::iterator retry);
-
   qint64 FLength;
   qint64 FWritten;
   qint64 FNextFresh;  // the first byte of the first range never asked

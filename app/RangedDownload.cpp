@@ -32,6 +32,14 @@ bool contentRangeMatches(const QByteArray& contentRange, const PackageRange& ran
          (match.captured(3) == QLatin1String("*") || match.captured(3).toLongLong() == length);
 }
 
+// Whether a whole-file reply could be a package of `length` bytes: a body that arrived
+// whole with that length, or one cut by the network (it may be asked again). A body refused
+// as larger than `length`, or whole with another length, is not.
+bool couldBeWholeOfLength(const RangeReply& reply, qint64 length) {
+  if (reply.Result == RangeReply::Outcome::TransientError) return true;
+  return reply.Result == RangeReply::Outcome::Replied && reply.Body.size() == length;
+}
+
 QString statusRefusal(int status) { return QStringLiteral("the reply has status %1 instead of 206.").arg(status); }
 
 }  // namespace
@@ -147,8 +155,12 @@ RangedDownload::Verdict RangedDownload::judge(const RangeReply& reply, const Pac
   const bool askedFromStart = FProbing && range.First == 0;
   // The whole package for a later range: If-Range saying the package changed, or a server
   // that stopped honouring Range. Either way only a fresh start gives a sound file; the
-  // reply itself was held to the range's length.
-  if (reply.Status == kOk && !askedFromStart) return Verdict::Changed;
+  // reply itself was held to the range's length. A 200 to the first range may be a server
+  // that ignores Range, but then it brings the HEAD's length; with If-Range sent, another
+  // length is a changed package.
+  if (reply.Status == kOk &&
+      (!askedFromStart || (!FSource.Validator.isEmpty() && !couldBeWholeOfLength(reply, FSource.Length))))
+    return Verdict::Changed;
   if (reply.Result == RangeReply::Outcome::TransientError) {
     retryOrFail(reply, range, othersInFlight, reply.FailureText);
     return Verdict::Retry;

@@ -16,6 +16,6 @@ bool IsTransientStatus(int status);
 bool IsBusyStatus(int status);
 
 // The wait before retry number `retry` (1 for the first): 0.5 s doubling with each retry,
-// or the server's Retry-After (seconds, or an HTTP date read against `now`) when it gives
-// one, never more than kMaxRetryWaitMs.
+// or the server's Retry-After (seconds, or an HTTP-date in any of its three forms, read
+// against `now`) when it gives a readable one; never more than kMaxRetryWaitMs.
 qint64 RetryWaitMs(int retry, const QByteArray& retryAfter, const QDateTime& now);

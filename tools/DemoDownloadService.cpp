@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <ctime>
 #include <nlohmann/json.hpp>
 
 namespace {
@@ -25,6 +27,37 @@ BodySource fileSlice(const std::shared_ptr<int>& descriptor, std::uint64_t first
     return got > 0 ? static_cast<std::size_t>(got) : 0;
   };
   return source;
+}
+
+// Strong: any change of the file's content gives it a new modification time, a rename over
+// it a new inode.
+std::string entityTag(const struct stat& status) {
+  char tag[80];
+  std::snprintf(tag, sizeof tag, "\"%llx-%llx-%llx%08lx\"", static_cast<unsigned long long>(status.st_ino),
+                static_cast<unsigned long long>(status.st_size), static_cast<unsigned long long>(status.st_mtim.tv_sec),
+                static_cast<long>(status.st_mtim.tv_nsec));
+  return tag;
+}
+
+// IMF-fixdate, "Sun, 06 Nov 1994 08:49:37 GMT", whatever the locale.
+std::string httpDate(std::time_t when) {
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::tm utc{};
+  ::gmtime_r(&when, &utc);
+  char text[40];
+  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[utc.tm_wday], utc.tm_mday,
+                kMonths[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
+  return text;
+}
+
+// Whether an If-Range (empty when absent) names the version at hand: an entity tag by strong
+// comparison (a weak one never matches), a date only when it is exactly Last-Modified.
+bool sameVersion(const std::string& ifRange, const std::string& etag, const std::string& lastModified) {
+  if (ifRange.empty()) return true;
+  if (ifRange.front() == '"' || ifRange.rfind("W/", 0) == 0) return ifRange == etag;
+  return ifRange == lastModified;
 }
 
 }  // namespace
@@ -61,7 +94,7 @@ HttpReply DemoDownloadService::answer(const HttpRequest& request) const {
   if ((request.Method == "GET" || request.Method == "HEAD") && request.Target.rfind(prefix, 0) == 0) {
     const std::string name = request.Target.substr(prefix.size());
     if (name.find('/') == std::string::npos && name.find("..") == std::string::npos && !name.empty())
-      return packageReply(request, name);
+      return PackageFileReply(FPackageFolder + "/" + name, request);
   }
   return plainReply(404, "Not Found");
 }
@@ -75,8 +108,7 @@ HttpReply DemoDownloadService::queryReply() const {
   return answer;
 }
 
-HttpReply DemoDownloadService::packageReply(const HttpRequest& request, const std::string& name) const {
-  const std::string path = FPackageFolder + "/" + name;
+HttpReply PackageFileReply(const std::string& path, const HttpRequest& request) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return plainReply(404, "Not Found");
   auto descriptor = std::shared_ptr<int>(new int(fd), [](int* owned) {
@@ -86,12 +118,17 @@ HttpReply DemoDownloadService::packageReply(const HttpRequest& request, const st
   struct stat status {};
   ::fstat(fd, &status);
   const auto size = static_cast<std::uint64_t>(status.st_size);
+  const std::string etag = entityTag(status);
+  const std::string lastModified = httpDate(status.st_mtim.tv_sec);
 
   HttpReply reply;
-  reply.Headers = {{"Accept-Ranges", "bytes"}, {"Content-Type", "application/octet-stream"}};
+  reply.Headers = {{"Accept-Ranges", "bytes"},
+                   {"Content-Type", "application/octet-stream"},
+                   {"ETag", etag},
+                   {"Last-Modified", lastModified}};
   const std::string range = request.Header("Range");
   std::uint64_t first = 0, last = size ? size - 1 : 0;
-  if (!range.empty()) {
+  if (!range.empty() && sameVersion(request.Header("If-Range"), etag, lastModified)) {
     if (!ParseByteRange(range, size, first, last)) {
       reply = plainReply(416, "Range Not Satisfiable");
       reply.Headers = {{"Content-Range", "bytes */" + std::to_string(size)}};

@@ -206,15 +206,16 @@ bool LoopbackHttpServer::sendReply(int socket, const HttpRequest& request, const
       return false;
     std::uint64_t step = std::min<std::uint64_t>(kChunk, limit - sent);
     if (reply.StallAfterBytes && sent < *reply.StallAfterBytes) step = std::min(step, *reply.StallAfterBytes - sent);
-    std::size_t got;
+    std::size_t got = static_cast<std::size_t>(step);
+    const char* data = chunk;
     if (reply.Source) {
-      got = reply.Source->Read(sent, chunk, static_cast<std::size_t>(step));
+      got = reply.Source->Read(sent, chunk, got);
       if (got == 0) return false;
-      if (!sendAll(socket, chunk, got)) return false;
     } else {
-      got = static_cast<std::size_t>(step);
-      if (!sendAll(socket, reply.Body.data() + sent, got)) return false;
+      data = reply.Body.data() + sent;
     }
+    if (!sendAll(socket, data, got)) return false;
+    FBodyBytesSent += got;
     sent += got;
   }
   return sent == length;  // a dropped reply ends the connection

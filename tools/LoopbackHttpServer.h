@@ -63,6 +63,10 @@ class LoopbackHttpServer {
   std::uint16_t Port() const { return FPort; }
   std::string BaseUrl() const;  // "http://127.0.0.1:<port>"
   int ConnectionCount() const { return FConnections.load(); }
+  // Reply body bytes sent so far, every reply and connection together: a reply dropped by
+  // DropAfterBytes counts what went out before the drop; a chunk the peer stopped reading
+  // midway is not counted. Any thread.
+  std::uint64_t BodyBytesSent() const { return FBodyBytesSent.load(); }
   std::vector<HttpRequest> Requests() const;
   // Stops accepting, closes every connection and joins the threads.
   void Stop();
@@ -78,6 +82,7 @@ class LoopbackHttpServer {
   std::uint16_t FPort = 0;
   std::atomic<bool> FStopping{false};
   std::atomic<int> FConnections{0};
+  std::atomic<std::uint64_t> FBodyBytesSent{0};
   mutable std::mutex FMutex;  // guards the members below
   std::vector<HttpRequest> FRequests;
   std::vector<int> FSockets;

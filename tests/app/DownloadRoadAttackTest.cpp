@@ -160,7 +160,6 @@ TEST(DownloadRoadAttack, RetryAfterAsAnHttpDateIsHonoured) {
       {"Sun, 10 Mar 2024 11:00:00 GMT", 0},                // already past
       {"Fri, 31 Dec 2100 23:59:59 GMT", kMaxRetryWaitMs},  // far ahead: cut
       {"Sun Mar 10 12:00:05 2024", 5000},                  // the old C form
-      {"Sun, 10 Mar 2024 12:00:07 +0000", 7000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.retryAfter);
