@@ -66,6 +66,10 @@ RangedDownload::End RangedDownload::Run() {
     while (!FPlan.Complete()) {
       askWhatMayBeAsked();
       if (FClient.RangesInFlight() == 0) {
+        // Ranges are asked in file order, so the one the file waits for is in flight or
+        // waits for its retry; a plan that could not go on must not freeze the window.
+        if (!FPlan.NextRetryAt())
+          throw rangeError(RangeAt(FPlan.Written(), FSource.Length), QStringLiteral("no range is left to ask."));
         waitForRetries();
         if (Stopping()) break;
         continue;

@@ -38,9 +38,9 @@ class RangedDownload {
   // in flight at a time. The file continues after `file.Size()` bytes.
   RangedDownload(HttpClient& client, PackageFile& file, PackageSource source, int connections);
 
-  std::function<bool()> Stopping;               // the user closed the window
-  std::function<void()> Pump;                   // keeps the window alive while nothing arrives
-  std::function<void(qint64 settled)> Settled;  // bytes written or held, after every change
+  std::function<bool()> Stopping = [] { return false; };  // the user closed the window
+  std::function<void()> Pump;                             // keeps the window alive while nothing arrives
+  std::function<void(qint64 settled)> Settled;            // bytes written or held, after every change
 
   // Raises Exception "Download of <name> failed at bytes=S-E: <why>" when a range fails for
   // good or a reply does not answer its range, and whatever the file raises.
