@@ -11,6 +11,11 @@ cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$root/build" -j "$(nproc)" --target ombrevia-download quarnell-demo-service quarnell-screenshot
 
 work="$(mktemp -d /tmp/ombrevia-demo.XXXXXX)"
+# The session's runtime folder holds the tool's download lock; a bare shell may have none.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  export XDG_RUNTIME_DIR="$work/run"
+  mkdir -m 700 "$XDG_RUNTIME_DIR"
+fi
 pids=()
 cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; }
 trap cleanup EXIT
@@ -52,11 +57,14 @@ if [ -z "${DISPLAY:-}" ]; then
   for _ in $(seq 100); do
     window="$(xdotool search --name 'Quarnell - download' 2>/dev/null | head -n 1 || true)"
     [ -n "$window" ] && break
+    kill -0 "$app" 2>/dev/null || break  # a fast download may finish before the window is found
     sleep 0.1
   done
-  [ -n "$window" ] || { echo "the window did not appear" >&2; exit 1; }
-  sleep 1.5  # the reply is applied and painted
-  if "$root/build/tools/quarnell-screenshot" "$window" "$work/window.png" 2>/dev/null; then
+  if [ -z "$window" ] && kill -0 "$app" 2>/dev/null; then echo "the window did not appear" >&2; exit 1; fi
+  [ -n "$window" ] && sleep 1.5  # the reply is applied and painted
+  if [ -z "$window" ]; then
+    echo "no screenshot: the reply's operation finished the download and closed the window at once"
+  elif "$root/build/tools/quarnell-screenshot" "$window" "$work/window.png" 2>/dev/null; then
     echo "screenshot: $work/window.png"
   else
     echo "no screenshot: the reply's operation had already finished the download and closed the window"
