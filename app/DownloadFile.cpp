@@ -116,10 +116,10 @@ TMainFormDownloadSetup::ReceiveEnd TMainFormDownloadSetup::receiveRanges(const Q
   PackageSource source{FDownloadUrl, FDownloadFileName, expectedLength, validator};
   PackageFile package(targetPath);
   const ResumeRecord wanted{targetPath, FDownloadUrl, expectedLength, validator, 0};
-  const std::optional<ResumeRecord> record = LoadResumeRecord();
+  const std::optional<ResumeRecord> record = LoadResumeRecord(targetPath);
   const bool resumable =
       record && record->SamePackage(wanted) && (record->Good % kRangeSize == 0 || record->Good == expectedLength);
-  if (!(resumable && package.ContinueAt(record->Good)) && record) ForgetResumeRecord();
+  if (!(resumable && package.ContinueAt(record->Good)) && record) ForgetResumeRecord(targetPath);
   requireRoomFor(expectedLength - package.Size());
 
   FBytesBeforeRange = package.Size();
@@ -135,7 +135,7 @@ TMainFormDownloadSetup::ReceiveEnd TMainFormDownloadSetup::receiveRanges(const Q
   };
   switch (download.Run()) {
     case RangedDownload::End::Stopped: return ReceiveEnd::Stopped;
-    case RangedDownload::End::PackageChanged: ForgetResumeRecord(); return ReceiveEnd::PackageChanged;
+    case RangedDownload::End::PackageChanged: ForgetResumeRecord(targetPath); return ReceiveEnd::PackageChanged;
     case RangedDownload::End::Complete: break;
   }
   // Checked on disk: what the completion actions will hand on is the file, not our count.
@@ -145,7 +145,7 @@ TMainFormDownloadSetup::ReceiveEnd TMainFormDownloadSetup::receiveRanges(const Q
                         .arg(FDownloadFileName)
                         .arg(onDisk)
                         .arg(expectedLength));
-  ForgetResumeRecord();
+  ForgetResumeRecord(targetPath);
   return ReceiveEnd::Complete;
 }
 

@@ -1,5 +1,6 @@
 #include "app/ResumeRecord.h"
 
+#include <QCryptographicHash>
 #include <QList>
 
 #include "settings/QnSharedFolders.h"
@@ -7,7 +8,11 @@
 namespace {
 
 const QString kSection = QStringLiteral("SOFTWARE\\QUARNELL\\OMBREVIA\\DOWNLOAD");
-const QString kKey = QStringLiteral("Resume");
+// One key per package file, named by a digest of its path.
+QString keyFor(const QString& path) {
+  return QStringLiteral("Resume-") +
+         QString::fromLatin1(QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256).toHex().left(32));
+}
 constexpr char kFormat[] = "1";
 
 QByteArray encoded(const QByteArray& text) { return text.toPercentEncoding(); }
@@ -26,9 +31,9 @@ bool ResumeRecord::SamePackage(const ResumeRecord& other) const {
          Validator == other.Validator;
 }
 
-std::optional<ResumeRecord> LoadResumeRecord() {
+std::optional<ResumeRecord> LoadResumeRecord(const QString& path) {
   if (!UserSettings) return std::nullopt;
-  const QList<QByteArray> fields = UserSettings->LeggiValore(kSection, kKey, {}).toLatin1().split('|');
+  const QList<QByteArray> fields = UserSettings->LeggiValore(kSection, keyFor(path), {}).toLatin1().split('|');
   if (fields.size() != 6 || fields[0] != kFormat) return std::nullopt;
   const std::optional<qint64> good = count(fields[1]);
   const std::optional<qint64> length = count(fields[2]);
@@ -39,6 +44,7 @@ std::optional<ResumeRecord> LoadResumeRecord() {
   record.Validator = decoded(fields[3]);
   record.Url = QString::fromUtf8(decoded(fields[4]));
   record.Path = QString::fromUtf8(decoded(fields[5]));
+  if (record.Path != path) return std::nullopt;
   return record;
 }
 
@@ -47,9 +53,9 @@ void SaveResumeRecord(const ResumeRecord& record) {
   const QByteArray value = QByteArray(kFormat) + '|' + QByteArray::number(record.Good) + '|' +
                            QByteArray::number(record.Length) + '|' + encoded(record.Validator) + '|' +
                            encoded(record.Url.toUtf8()) + '|' + encoded(record.Path.toUtf8());
-  UserSettings->ScriviValore(kSection, kKey, QString::fromLatin1(value));
+  UserSettings->ScriviValore(kSection, keyFor(record.Path), QString::fromLatin1(value));
 }
 
-void ForgetResumeRecord() {
-  if (UserSettings) UserSettings->EliminaChiave(kSection, kKey);
+void ForgetResumeRecord(const QString& path) {
+  if (UserSettings) UserSettings->EliminaChiave(kSection, keyFor(path));
 }

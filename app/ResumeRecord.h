@@ -1,7 +1,8 @@
 // What the tool remembers of a download that did not finish, so that the next run for the
 // same package continues after the bytes known to be good instead of starting over. Kept
-// as one value in the per-user settings file (one locked write, so a kill never leaves half
-// a record); nothing is kept when the settings start-up has not run.
+// in the per-user settings file as one value per package file (one locked write, so a kill
+// never leaves half a record, and downloads into other files keep theirs); nothing is kept
+// when the settings start-up has not run.
 #pragma once
 
 #include <QByteArray>
@@ -19,7 +20,8 @@ struct ResumeRecord {
   bool SamePackage(const ResumeRecord& other) const;
 };
 
-// The record in force; none when there is none or it cannot be read.
-std::optional<ResumeRecord> LoadResumeRecord();
+// The record for the package file at `path`; none when there is none or it cannot be read.
+std::optional<ResumeRecord> LoadResumeRecord(const QString& path);
+// Replaces the record for `record.Path`.
 void SaveResumeRecord(const ResumeRecord& record);
-void ForgetResumeRecord();
+void ForgetResumeRecord(const QString& path);

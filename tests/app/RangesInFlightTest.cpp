@@ -319,7 +319,7 @@ TEST_F(RangesInFlight, ClosingTheWindowDuringARetryWaitStopsAtOnce) {
   EXPECT_TRUE(shell.Opened.isEmpty());
   EXPECT_EQ(AskedOf(kFailing).size(), 1u);
   EXPECT_EQ(Target(), package.left(kFailing));
-  const std::optional<ResumeRecord> record = LoadResumeRecord();
+  const std::optional<ResumeRecord> record = LoadResumeRecord(TargetPath());
   ASSERT_TRUE(record);
   EXPECT_EQ(record->Good, kFailing);
 }

@@ -1,6 +1,7 @@
 // A download that did not finish continues where it stopped, if the package on the server
 // is still the same one: after the window was closed, and after the program was killed. A
 // package replaced on the server, between runs or during one, is fetched anew.
+#include <QDir>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <atomic>
@@ -56,7 +57,7 @@ TEST_F(Resume, AClosedWindowKeepsWholeRangesAndTheNextRunFetchesOnlyTheRest) {
   const std::string validator = Gets().front().Header("If-Range");
   ASSERT_FALSE(validator.empty());
   EXPECT_EQ(validator.front(), '"');  // the HEAD's strong ETag
-  const std::optional<ResumeRecord> record = LoadResumeRecord();
+  const std::optional<ResumeRecord> record = LoadResumeRecord(TargetPath());
   ASSERT_TRUE(record);
   EXPECT_EQ(record->Good, kStalled);
   EXPECT_EQ(record->Length, package.size());
@@ -72,7 +73,7 @@ TEST_F(Resume, AClosedWindowKeepsWholeRangesAndTheNextRunFetchesOnlyTheRest) {
   ASSERT_GT(gets.size(), getsBefore);
   EXPECT_EQ(gets[getsBefore].Header("Range"), "bytes=196608-229375");
   for (std::size_t i = getsBefore; i < gets.size(); ++i) EXPECT_EQ(gets[i].Header("If-Range"), validator);
-  EXPECT_FALSE(LoadResumeRecord());  // a finished download is forgotten
+  EXPECT_FALSE(LoadResumeRecord(TargetPath()));  // a finished download is forgotten
   EXPECT_EQ(shell.Opened, QStringList{root.Path() + "Quarnell/Download/"});
 }
 
@@ -119,8 +120,28 @@ TEST_F(Resume, TheNextRunContinuesOnlyAFileThatStillHoldsTheRememberedBytes) {
     EXPECT_EQ(Target(), package);
     EXPECT_FALSE(QFileInfo(TargetPath()).isSymLink());
     EXPECT_EQ(ReadFile(elsewhere), elsewhereBefore);
-    EXPECT_FALSE(LoadResumeRecord());
+    EXPECT_FALSE(LoadResumeRecord(TargetPath()));
   }
+}
+
+// A download of the same package into another folder, finished meanwhile, leaves this
+// file's record alone: the next run here still fetches only the rest.
+TEST_F(Resume, ADownloadIntoAnotherFileKeepsThisFilesRecord) {
+  Publish(PatternBytes(12 * kRangeSize + 500));
+  CloseWhileTheServerIsSilent();
+  ASSERT_TRUE(LoadResumeRecord(TargetPath()));
+
+  const QString otherFolder = root.Path() + "other/";
+  ASSERT_TRUE(QDir().mkpath(otherFolder));
+  OpenWindow();
+  form->SetPercorsoDest(otherFolder);
+  Download();
+  EXPECT_EQ(ReadFile(otherFolder + "pkg.bin"), package);
+  EXPECT_FALSE(LoadResumeRecord(otherFolder + "pkg.bin"));
+  ASSERT_TRUE(LoadResumeRecord(TargetPath()));
+
+  EXPECT_EQ(DownloadAgain(), static_cast<std::uint64_t>(package.size() - kStalled));
+  EXPECT_EQ(Target(), package);
 }
 
 // The server's file is replaced while the download runs: the GETs that name the old
@@ -162,7 +183,7 @@ TEST_F(Resume, APackageReplacedDuringTheDownloadIsFetchedAnew) {
     Download();
     EXPECT_TRUE(boxes.Boxes.empty()) << boxes.Texts().join('|').toStdString();
     EXPECT_EQ(Target(), next);
-    EXPECT_FALSE(LoadResumeRecord());
+    EXPECT_FALSE(LoadResumeRecord(TargetPath()));
     EXPECT_EQ(shell.Opened, QStringList{root.Path() + "Quarnell/Download/"});
     // Every GET named a version; those after a new HEAD named the new one.
     const std::vector<HttpRequest> gets = Gets();
@@ -216,14 +237,14 @@ class KilledProgram : public PackageServerFixture {
     std::optional<ResumeRecord> record;
     for (int turn = 0; turn < 2000 && !record && tool.state() == QProcess::Running; ++turn) {
       std::this_thread::sleep_for(10ms);
-      record = LoadResumeRecord();
+      record = LoadResumeRecord(TargetPath());
     }
     tool.kill();  // SIGKILL: no stop, no last record
     tool.waitForFinished(10000);
     EXPECT_EQ(tool.exitStatus(), QProcess::CrashExit);
     *slow = false;
     Script(nullptr);
-    return LoadResumeRecord();  // the last one written before the kill
+    return LoadResumeRecord(TargetPath());  // the last one written before the kill
   }
 
   // Runs the program to its end, which must be a good one.
@@ -250,7 +271,7 @@ TEST_F(KilledProgram, TheNextRunFetchesOnlyWhatWasNotRemembered) {
   RunToTheEnd();
   EXPECT_EQ(Target(), package);
   EXPECT_EQ(SettledBodyBytes() - sentBefore, static_cast<std::uint64_t>(package.size() - record->Good));
-  EXPECT_FALSE(LoadResumeRecord());
+  EXPECT_FALSE(LoadResumeRecord(TargetPath()));
 }
 
 TEST_F(KilledProgram, APackageReplacedBetweenTheRunsIsFetchedWhole) {
@@ -268,6 +289,6 @@ TEST_F(KilledProgram, APackageReplacedBetweenTheRunsIsFetchedWhole) {
     RunToTheEnd();
     EXPECT_EQ(Target(), package);
     EXPECT_EQ(SettledBodyBytes() - sentBefore, static_cast<std::uint64_t>(newLength));
-    EXPECT_FALSE(LoadResumeRecord());
+    EXPECT_FALSE(LoadResumeRecord(TargetPath()));
   }
 }
