@@ -83,6 +83,12 @@ void TMainFormDownloadSetup::DownloadFile(QObject*, bool Installa) {
       ShowMessage(QStringLiteral("File ") + FDownloadFileName + QStringLiteral(" non trovato!!!"));
       return;
     }
+    // The file holds the first ranges of the package that was replaced: without a length
+    // the new one is not fetched, and those ranges must not pass for the download.
+    if (start > 1 && FExpectedLength <= 0)
+      throw Exception(
+          QStringLiteral("Download of %1 failed: the package changed on the server, and its new length is not given.")
+              .arg(FDownloadFileName));
     const ReceiveEnd end = receiveRanges(targetPath, FExpectedLength, validatorOf(*IdHTTP1));
     if (end == ReceiveEnd::Stopped || terminating()) return;
     if (end == ReceiveEnd::Complete) break;

@@ -1,6 +1,6 @@
 // The download road against servers and folders that do not play along: a server refusing
 // some ranges while others already arrived, an HTTP-date Retry-After, a name in the
-// download folder that is no file.
+// download folder that is no file, a package replaced by one whose length is not given.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -24,6 +25,7 @@
 #include "platform/base/Exception.h"
 #include "platform/net/HttpClient.h"
 #include "settings/QnSharedFolders.h"
+#include "tests/app/PackageServerFixture.h"
 #include "tests/support/TempFolder.h"
 #include "tools/DemoDownloadService.h"
 #include "tools/LoopbackHttpServer.h"
@@ -95,6 +97,9 @@ struct ConcurrentDownload {
   QElapsedTimer elapsed;
   int pumps = 0;
 };
+
+// The window downloading from a real package server (PackageServerFixture.h).
+class DownloadRoadAttackWindow : public PackageServerFixture {};
 
 }  // namespace
 
@@ -245,4 +250,30 @@ TEST(DownloadRoadAttack, ARangeOfAnotherVersionStartsOver) {
     EXPECT_TRUE(road.package.Content.startsWith(road.Target()));
     EXPECT_LE(road.Target().size(), 6 * kRangeSize);
   }
+}
+
+// The package is replaced during the download and the HEAD of the fresh start gives no
+// length: the file then holds the first ranges of the old package, which must not be handed
+// on as the download's result.
+TEST_F(DownloadRoadAttackWindow, APackageReplacedByOneWithoutALengthIsNoDownload) {
+  constexpr qint64 kReplacedAt = 5 * kRangeSize;
+  Publish(PatternBytes(20 * kRangeSize + 300));
+  const QByteArray next = OtherPackage(20 * kRangeSize + 300);
+  auto replaced = std::make_shared<std::atomic<bool>>(false);
+  Script([this, next, replaced](const HttpRequest& request, HttpReply& reply) {
+    if (request.Method == "HEAD" && *replaced) {
+      reply.OmitContentLength = true;
+      reply.Close = true;
+    }
+    if (request.Method != "GET" || FirstByte(request) != kReplacedAt || replaced->exchange(true)) return;
+    ReplaceFile(PackagePath(), next);
+    reply = PackageFileReply(PackagePath().toStdString(), request);  // If-Range names the old one: 200
+  });
+  OpenWindow();
+  Download();
+  EXPECT_EQ(Heads(), 2);
+  ASSERT_EQ(boxes.Boxes.size(), 1u);
+  EXPECT_EQ(boxes.Boxes[0].Text.toStdString(),
+            "Download of pkg.bin failed: the package changed on the server, and its new length is not given.");
+  EXPECT_TRUE(shell.Opened.isEmpty());  // no completion action
 }
