@@ -118,7 +118,14 @@ void TMainFormDownloadSetup::requireRoomFor(qint64 length) const {
 TMainFormDownloadSetup::ReceiveEnd TMainFormDownloadSetup::receiveRanges(const QString& targetPath,
                                                                          qint64 expectedLength,
                                                                          const QByteArray& validator) {
-  if (expectedLength <= 0) return ReceiveEnd::Complete;  // nothing to fetch
+  if (expectedLength <= 0) {
+    // Nothing to fetch: what the file holds goes on, unless it is known to be unfinished.
+    if (LoadResumeRecord(targetPath))
+      throw Exception(QStringLiteral("Download of %1 failed: the server gives no length for it, and %2 holds an "
+                                     "unfinished download.")
+                          .arg(FDownloadFileName, targetPath));
+    return ReceiveEnd::Complete;
+  }
   PackageSource source{FDownloadUrl, FDownloadFileName, expectedLength, validator};
   PackageFile package(targetPath);
   const ResumeRecord wanted{targetPath, FDownloadUrl, expectedLength, validator, 0};

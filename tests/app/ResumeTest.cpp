@@ -144,6 +144,26 @@ TEST_F(Resume, ADownloadIntoAnotherFileKeepsThisFilesRecord) {
   EXPECT_EQ(Target(), package);
 }
 
+// A server that no longer gives the length: the unfinished file is not handed on as the
+// package, and it stays for a later run.
+TEST_F(Resume, AnUnfinishedFileIsNeverHandedOnWhenTheLengthIsNotGiven) {
+  Publish(PatternBytes(12 * kRangeSize + 500));
+  CloseWhileTheServerIsSilent();
+  ASSERT_TRUE(LoadResumeRecord(TargetPath()));
+  Script([](const HttpRequest& request, HttpReply& reply) {
+    if (request.Method != "HEAD") return;
+    reply.OmitContentLength = true;
+    reply.Close = true;
+  });
+  OpenWindow();
+  Download();
+  EXPECT_EQ(boxes.Texts(), QStringList{"Download of pkg.bin failed: the server gives no length for it, and " +
+                                       TargetPath() + " holds an unfinished download."});
+  EXPECT_TRUE(shell.Opened.isEmpty());
+  EXPECT_EQ(Target(), package.left(kStalled));
+  EXPECT_TRUE(LoadResumeRecord(TargetPath()));
+}
+
 // The server's file is replaced while the download runs: the GETs that name the old
 // version in If-Range get the new one whole (200), and the download starts over on it.
 TEST_F(Resume, APackageReplacedDuringTheDownloadIsFetchedAnew) {
