@@ -73,7 +73,10 @@ struct PackageServer {
 
 class DownloadFixture : public MainFormFixture {
  protected:
-  void TearDown() override { CommonSettings.reset(); }
+  void TearDown() override {
+    MainFormFixture::TearDown();
+    CommonSettings.reset();
+  }
 
   // Starts the service with `package`, makes the window and applies the query's reply. One
   // connection by default: the road where each range waits for the one before.

@@ -64,7 +64,10 @@ class HttpsFixture : public MainFormFixture {
     CommonSettings = std::make_unique<TQngIniFile>(root.Path() + "qngcommon.ini");
     certificates.Issue("good", "IP:127.0.0.1,DNS:localhost", 30);
   }
-  void TearDown() override { CommonSettings.reset(); }
+  void TearDown() override {
+    MainFormFixture::TearDown();
+    CommonSettings.reset();
+  }
 
   void TrustTestCa() { CommonSettings->ScriviValore(kCommonSection, "CaCertificates", certificates.Path("ca.pem")); }
 

@@ -20,6 +20,11 @@
 class MainFormFixture : public ::testing::Test {
  protected:
   MainFormFixture() { environment.Root = root.Path(); }
+  // The service stops before any fixture's members go: a request still being served (a
+  // range the window dropped) may run a handler that uses them.
+  void TearDown() override {
+    if (service) service->Stop();
+  }
 
   // Makes the window talking to `serviceUrl` (the default: the service started by StartService).
   void MakeForm(const QString& serviceUrl = {}) {

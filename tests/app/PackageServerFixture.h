@@ -54,6 +54,12 @@ class PackageServerFixture : public MainFormFixture {
     CommonSettings = std::make_unique<TQngIniFile>(root.Path() + "qngcommon.ini");
     packages = std::make_unique<LoopbackHttpServer>([this](const HttpRequest& request) { return answer(request); });
   }
+  // The server stops before any fixture's members go: a request still being served (one the
+  // window dropped) may run a script that uses them.
+  void TearDown() override {
+    MainFormFixture::TearDown();
+    packages->Stop();
+  }
   ~PackageServerFixture() override {
     packages->Stop();  // before the script's captures go
     UserSettings.reset();

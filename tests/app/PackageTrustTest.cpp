@@ -43,7 +43,10 @@ class TrustFixture : public MainFormFixture {
     demo = std::make_unique<DemoDownloadService>(packages.StdPath(), "setup", "");
     CommonSettings = std::make_unique<TQngIniFile>(root.Path() + "qngcommon.ini");
   }
-  void TearDown() override { CommonSettings.reset(); }
+  void TearDown() override {
+    MainFormFixture::TearDown();
+    CommonSettings.reset();
+  }
 
   void UseKey(const QString& key) { CommonSettings->ScriviValore(kCommonSection, "PackagePublicKey", key); }
 
