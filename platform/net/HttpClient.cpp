@@ -31,6 +31,8 @@ QString stallFailure(const QString& url) {
   return transportFailure(url, QStringLiteral("no data for %1 seconds.").arg(kStallTimeoutMilliseconds / 1000));
 }
 
+Exception busyError() { return Exception(QStringLiteral("The HTTP client is already busy with a request.")); }
+
 // The first value of header `name` in `head`; empty when it has none.
 QByteArray headerValue(const net::ReplyHead& head, const char* name) {
   const QByteArray wanted = QByteArray(name).toLower() + ':';
@@ -146,7 +148,7 @@ net::RequestOptions HttpClient::requestOptions(Method method, const QString& url
 }
 
 void HttpClient::perform(Method method, const QString& url, QByteArray* body) {
-  if (FBusy || RangesInFlight() > 0) throw Exception(QStringLiteral("The HTTP client is already busy with a request."));
+  if (FBusy || RangesInFlight() > 0) throw busyError();
   FBusy = true;
   struct BusyReset {
     HttpClient* client;
@@ -239,7 +241,7 @@ int HttpClient::RangesInFlight() const {
 }
 
 void HttpClient::StartRange(const RangeRequest& request) {
-  if (FBusy) throw Exception(QStringLiteral("The HTTP client is already busy with a request."));
+  if (FBusy) throw busyError();
   if (RangesInFlight() == 0) FDropRequested = false;  // a Disconnect drops only what was in flight
   auto idle = std::find_if(FRanges.begin(), FRanges.end(), [](const auto& slot) { return !slot->inFlight; });
   if (idle == FRanges.end()) idle = FRanges.insert(FRanges.end(), std::make_unique<RangeSlot>(FCurl->multi));
@@ -281,18 +283,16 @@ std::vector<RangeReply> HttpClient::WaitForRanges() {
       throw Exception(QStringLiteral("Connection closed."));
     }
     net::Transfer::PerformAll(FCurl->multi);
-    const bool quietTooLong = seenInFlight() == seen && clock.NowMs() - quietSince > kStallTimeoutMilliseconds;
+    if (const qint64 seenNow = seenInFlight(); seenNow != seen) {
+      seen = seenNow;
+      quietSince = clock.NowMs();
+    }
+    const bool quietTooLong = clock.NowMs() - quietSince > kStallTimeoutMilliseconds;
     for (const auto& slot : FRanges) {
       if (!slot->inFlight || !(slot->transfer.Finished() || quietTooLong)) continue;
       ended.push_back(finishedRange(*slot));
-      if (ended.back().Result == RangeReply::Outcome::TransientError && !slot->transfer.Finished())
-        ended.back().FailureText = stallFailure(slot->url);
       slot->transfer.Stop();
       slot->inFlight = false;
-    }
-    if (seenInFlight() != seen) {
-      seen = seenInFlight();
-      quietSince = clock.NowMs();
     }
     if (!ended.empty()) break;
     raiseRangeProgress(reported, lastEventMs, clock.NowMs());
@@ -312,7 +312,8 @@ RangeReply HttpClient::finishedRange(RangeSlot& slot) {
   reply.ETag = headerValue(transfer.Head(), "ETag");
   reply.LastModified = headerValue(transfer.Head(), "Last-Modified");
   if (!transfer.Finished()) {
-    reply.Result = RangeReply::Outcome::TransientError;  // stalled: the caller words it
+    reply.Result = RangeReply::Outcome::TransientError;  // silent for too long
+    reply.FailureText = stallFailure(slot.url);
     return reply;
   }
   const net::Failure failure = transfer.Result();

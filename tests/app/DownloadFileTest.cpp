@@ -8,6 +8,7 @@
 #include "app/GradientProgressBar.h"
 #include "settings/QnSharedFolders.h"
 #include "tests/app/MainFormFixture.h"
+#include "tests/support/Replies.h"
 #include "tools/DemoDownloadService.h"
 
 namespace {
@@ -39,12 +40,9 @@ struct PackageServer {
   }
 
   HttpReply Answer(const HttpRequest& request) {
-    HttpReply reply;
-    reply.Headers = {{"Set-Cookie", "pkgsession=42; Path=/"}};
     if (request.Method == "HEAD") {
-      reply.Status = HeadStatus;
-      reply.Reason = HeadStatus == 200 ? "OK" : "Not Found";
-      reply.Body = std::string(static_cast<std::size_t>(Content.size()), '\0');
+      HttpReply reply = withCookie(TextReply(std::string(static_cast<std::size_t>(Content.size()), '\0'), HeadStatus,
+                                             HeadStatus == 200 ? "OK" : "Not Found"));
       reply.OmitContentLength = HeadWithoutLength;
       if (HeadWithoutLength) reply.Close = true;
       return reply;
@@ -56,17 +54,16 @@ struct PackageServer {
       const QFileInfo target(TargetPath);
       FileSizeAtGet.push_back(target.exists() ? target.size() : -1);
     }
-    std::uint64_t first = 0, last = Content.size() - 1;
+    std::uint64_t first = 0, last = 0;
     const bool ranged = !(IgnoreRangeFrom && get >= IgnoreRangeFrom) &&
                         ParseByteRange(request.Header("Range"), Content.size(), first, last);
-    if (ranged) {
-      reply.Status = 206;
-      reply.Reason = "Partial Content";
-      reply.Headers.emplace_back("Content-Range", "bytes " + std::to_string(first) + '-' + std::to_string(last) + '/' +
-                                                      std::to_string(Content.size()));
-    }
-    reply.Body = Content.mid(static_cast<qsizetype>(first), static_cast<qsizetype>(last - first + 1)).toStdString();
+    HttpReply reply = withCookie(ranged ? PartialReply(Content, first, last) : TextReply(Content.toStdString()));
     if (Tweak) Tweak(get, reply);
+    return reply;
+  }
+
+  static HttpReply withCookie(HttpReply reply) {
+    reply.Headers.emplace_back("Set-Cookie", "pkgsession=42; Path=/");
     return reply;
   }
 };

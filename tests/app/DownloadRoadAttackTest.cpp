@@ -26,6 +26,7 @@
 #include "platform/net/HttpClient.h"
 #include "settings/QnSharedFolders.h"
 #include "tests/app/PackageServerFixture.h"
+#include "tests/support/Replies.h"
 #include "tests/support/TempFolder.h"
 #include "tools/DemoDownloadService.h"
 #include "tools/LoopbackHttpServer.h"
@@ -59,11 +60,7 @@ struct ConcurrentRangeServer {
       std::lock_guard lock(Mutex);
       ask = ++Asks[first];
     }
-    reply.Status = 206;
-    reply.Reason = "Partial Content";
-    reply.Headers.emplace_back("Content-Range", "bytes " + std::to_string(first) + '-' + std::to_string(last) + '/' +
-                                                    std::to_string(Content.size()));
-    reply.Body = Content.mid(static_cast<qsizetype>(first), static_cast<qsizetype>(last - first + 1)).toStdString();
+    reply = PartialReply(Content, first, last);
     if (Script) Script(first, ask, reply);
     if (first != 0 && reply.Status == 206) std::this_thread::sleep_for(std::chrono::milliseconds(150));
     return reply;

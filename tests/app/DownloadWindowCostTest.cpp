@@ -14,6 +14,7 @@
 
 #include "app/GradientProgressBar.h"
 #include "tests/app/MainFormFixture.h"
+#include "tests/support/Replies.h"
 #include "tools/DemoDownloadService.h"
 
 namespace {
@@ -106,11 +107,7 @@ class DownloadWindowCost : public MainFormFixture {
       reply.Body.clear();
       return reply;
     }
-    reply.Status = 206;
-    reply.Reason = "Partial Content";
-    reply.Body = content.mid(static_cast<qsizetype>(first), static_cast<qsizetype>(last - first + 1)).toStdString();
-    reply.Headers.emplace_back("Content-Range", "bytes " + std::to_string(first) + '-' + std::to_string(last) + '/' +
-                                                    std::to_string(content.size()));
+    reply = PartialReply(content, first, last);
     if (stallFrom && first >= static_cast<std::uint64_t>(stallFrom)) {
       reply.StallAfterBytes = 1000;
       reply.StallMilliseconds = 20000;

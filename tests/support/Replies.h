@@ -1,6 +1,7 @@
 // Replies the network tests script on the loopback server.
 #pragma once
 
+#include <QByteArray>
 #include <cstdint>
 #include <string>
 
@@ -19,5 +20,15 @@ inline HttpReply StalledReply(std::size_t size, std::uint64_t before, int silenc
   HttpReply reply = TextReply(std::string(size, 'a'));
   reply.StallAfterBytes = before;
   reply.StallMilliseconds = silenceMs;
+  return reply;
+}
+
+// The 206 a server honouring Range sends for bytes `first` to `last` of `content`.
+inline HttpReply PartialReply(const QByteArray& content, std::uint64_t first, std::uint64_t last) {
+  HttpReply reply =
+      TextReply(content.mid(static_cast<qsizetype>(first), static_cast<qsizetype>(last - first + 1)).toStdString(), 206,
+                "Partial Content");
+  reply.Headers = {{"Content-Range", "bytes " + std::to_string(first) + '-' + std::to_string(last) + '/' +
+                                         std::to_string(content.size())}};
   return reply;
 }

@@ -78,6 +78,17 @@ Part partOf(int index, qint64 length) {
   return {first, std::min(first + kRangeSize, length) - 1, 1000 + index};
 }
 
+// packageReply, going silent for 20 s after `stallAfter` body bytes when `stalls`.
+HttpReply packageReplyStalling(const QByteArray& package, const HttpRequest& request, bool stalls,
+                               std::uint64_t stallAfter) {
+  HttpReply reply = packageReply(package, request);
+  if (stalls) {
+    reply.StallAfterBytes = stallAfter;
+    reply.StallMilliseconds = 20000;
+  }
+  return reply;
+}
+
 // WaitForRanges until nothing is in flight; every reply in the order they came.
 std::vector<RangeReply> waitForAll(HttpClient& client) {
   std::vector<RangeReply> all;
@@ -348,12 +359,7 @@ TEST(HttpClientRanges, ProgressCountsTheBodiesOfAllRangesInFlightAndSilenceGives
 TEST(HttpClientRanges, DisconnectFromAnEventDropsEveryRangeAndLeavesTheClientUsable) {
   const QByteArray package = PatternBytes(4 * kRangeSize);
   LoopbackHttpServer server([&](const HttpRequest& request) {
-    HttpReply reply = packageReply(package, request);
-    if (request.Target == "/slow") {
-      reply.StallAfterBytes = 100;
-      reply.StallMilliseconds = 20000;
-    }
-    return reply;
+    return packageReplyStalling(package, request, request.Target == "/slow", 100);
   });
   HttpClient client;
   client.SetConnectionLimit(2);
@@ -390,12 +396,7 @@ TEST(HttpClientRanges, DisconnectFromAnEventDropsEveryRangeAndLeavesTheClientUsa
 TEST(HttpClientRanges, ADisconnectWithNoRangeInFlightDoesNotEndLaterRanges) {
   const QByteArray package = PatternBytes(2 * kRangeSize);
   LoopbackHttpServer server([&](const HttpRequest& request) {
-    HttpReply reply = packageReply(package, request);
-    if (request.Header("Range").empty()) {
-      reply.StallAfterBytes = 100;
-      reply.StallMilliseconds = 20000;
-    }
-    return reply;
+    return packageReplyStalling(package, request, request.Header("Range").empty(), 100);
   });
   HttpClient client;
   const std::vector<std::pair<const char*, std::function<void()>>> disconnects = {
@@ -487,12 +488,7 @@ TEST(HttpClientRanges, SingleRequestsAndRangesNeverOverlap) {
 TEST(HttpClientRanges, ASingleRequestLeftByAnExceptionHoldsNoConnection) {
   const QByteArray package = PatternBytes(2 * kRangeSize);
   LoopbackHttpServer server([&](const HttpRequest& request) {
-    HttpReply reply = packageReply(package, request);
-    if (request.Header("Range").empty()) {
-      reply.StallAfterBytes = 1000;
-      reply.StallMilliseconds = 20000;
-    }
-    return reply;
+    return packageReplyStalling(package, request, request.Header("Range").empty(), 1000);
   });
   HttpClient client;  // one connection to the host
   client.OnWork = [](WorkMode, qint64 count) {
